@@ -1,0 +1,36 @@
+// Lookup-table FIR decimator: one block of interleaved 1-bit data in, one
+// left/right pair of filtered values out, at 44100 Hz.
+#pragma once
+
+#include <cstdint>
+
+constexpr int MAX_FILTER_LEN = 8192;
+constexpr int MAX_CHANNELS = 10;
+
+// One row of s_coeff_infos: an input rate with its coefficient set.
+struct CoeffInfo {
+    int32_t rate;           // Hz; negative ends the table
+    int32_t rate_multiple;  // rate / 2822400
+    const float* coeffs;    // filter_len - 1 stored taps
+    int32_t filter_len;     // taps used: stored count + 1 (a trailing zero)
+    int32_t history_bytes;  // filter_len / 8
+};
+
+extern const CoeffInfo s_coeff_infos[4];
+
+// Routing of source channel i to the outputs: non-zero means mixed in.
+struct ChannelSwitch {
+    int32_t to_left;
+    int32_t to_right;
+};
+
+// Owned and filled by the converter; read by coeff_deltasigma_init.
+extern ChannelSwitch channel_switches[MAX_CHANNELS];
+
+// -1 when ready for `rate` with `channel_count` channels, 0 when no
+// coefficient set serves the rate.
+int32_t coeff_deltasigma_init(int32_t rate, int32_t channel_count);
+
+// Consumes one block (channel_count x 8 x rate_multiple bytes, interleaved)
+// and returns {left, right}, valid until the next call.
+float* coeff_deltasigma(const uint8_t* block);
