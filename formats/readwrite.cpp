@@ -1,0 +1,115 @@
+#include "readwrite.h"
+
+namespace {
+
+constexpr int TRUE = -1;
+
+// Reads `width` bytes in one call; prints the short message when fewer arrive.
+bool read_bytes(FILE* f, unsigned char* buf, size_t width) {
+    if (std::fread(buf, 1, width, f) != width) {
+        std::fputs("fread() failed.\n", stderr);
+        return false;
+    }
+    return true;
+}
+
+uint64_t assemble_be(const unsigned char* b, int width) {
+    uint64_t v = 0;
+    for (int i = 0; i < width; ++i) v = (v << 8) | b[i];
+    return v;
+}
+
+uint64_t assemble_le(const unsigned char* b, int width) {
+    uint64_t v = 0;
+    for (int i = width - 1; i >= 0; --i) v = (v << 8) | b[i];
+    return v;
+}
+
+// Writes the low `width` bytes of `value`, most significant first when
+// `big_endian`; stops at the first failing byte.
+int write_int(FILE* f, uint64_t value, int width, bool big_endian) {
+    for (int i = 0; i < width; ++i) {
+        int shift = 8 * (big_endian ? width - 1 - i : i);
+        if (std::fputc(static_cast<int>((value >> shift) & 0xFF), f) == EOF) {
+            std::fputs("file write error\n", stderr);
+            return 0;
+        }
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+int read16bitBEint(FILE* f, uint16_t* value) {
+    unsigned char b[2];
+    if (!read_bytes(f, b, 2)) return 0;
+    *value = static_cast<uint16_t>(assemble_be(b, 2));
+    return TRUE;
+}
+
+int read32bitBEint(FILE* f, uint32_t* value) {
+    unsigned char b[4];
+    if (!read_bytes(f, b, 4)) return 0;
+    *value = static_cast<uint32_t>(assemble_be(b, 4));
+    return TRUE;
+}
+
+int read64bitBElong(FILE* f, uint64_t* value) {
+    unsigned char b[8];
+    if (!read_bytes(f, b, 8)) return 0;
+    *value = assemble_be(b, 8);
+    return TRUE;
+}
+
+int read32bitLEint(FILE* f, int32_t* value) {
+    unsigned char b[4];
+    if (!read_bytes(f, b, 4)) return 0;
+    *value = static_cast<int32_t>(static_cast<uint32_t>(assemble_le(b, 4)));
+    return TRUE;
+}
+
+int read64bitLElong(FILE* f, uint64_t* value) {
+    unsigned char b[8];
+    if (!read_bytes(f, b, 8)) return 0;
+    *value = assemble_le(b, 8);
+    return TRUE;
+}
+
+int readfloat(FILE* f, void* value4) {
+    if (std::fread(value4, 4, 1, f) != 1) {
+        std::fputs("file read error\n", stderr);
+        return 0;
+    }
+    return TRUE;
+}
+
+int readdouble(FILE* f, void* value8) {
+    if (std::fread(value8, 8, 1, f) != 1) {
+        std::fputs("file read error\n", stderr);
+        return 0;
+    }
+    return TRUE;
+}
+
+int write16bitLEint(FILE* f, int value) { return write_int(f, static_cast<uint32_t>(value), 2, false); }
+int write24bitLEint(FILE* f, int value) { return write_int(f, static_cast<uint32_t>(value), 3, false); }
+int write32bitLEint(FILE* f, uint32_t value) { return write_int(f, value, 4, false); }
+int write64bitLEint(FILE* f, uint64_t value) { return write_int(f, value, 8, false); }
+int write32bitBEint(FILE* f, uint32_t value) { return write_int(f, value, 4, true); }
+int write64bitBEint(FILE* f, uint64_t value) { return write_int(f, value, 8, true); }
+
+int writefloat(FILE* f, float value) {
+    if (std::fwrite(&value, 4, 1, f) != 1) {
+        std::fputs("file write error\n", stderr);
+        return 0;
+    }
+    return TRUE;
+}
+
+int writedouble(FILE* f, double value) {
+    if (std::fwrite(&value, 8, 1, f) != 1) {
+        std::fputs("file write error\n", stderr);
+        return 0;
+    }
+    return TRUE;
+}
