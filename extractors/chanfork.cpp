@@ -1,0 +1,180 @@
+// chanfork: copies pairs of channels of a DSDIFF file, chosen by their
+// identifiers, each pair into its own stereo WSD or DSDIFF file as the
+// output name's extension says; with one argument it shows the file's
+// properties instead.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "dsdiff.h"
+#include "extract.h"
+#include "report.h"
+#include "wsd.h"
+
+namespace {
+
+constexpr const char* MODULE = "main";
+
+enum OutputFormat { OUTPUT_WSD, OUTPUT_DSDIFF };
+
+struct OutputEntry {
+    char* name;
+    OutputFormat format;
+    WsdInfo wsd;
+    DsdiffInfo dsdiff;
+    int left;
+    int right;
+};
+
+// One run's state; the table lives until the process ends.
+const char* srcFileName;
+DsdiffInfo dsdiff_info;
+OutputEntry* entries;
+PairOutput* pair_outputs;
+int entry_count;
+
+void usage(const char* prog) {
+    std::printf(
+        "usage:\t%s [left_channel right_channel] file_name\n"
+        "Cf:\t%s example.dff\t# show DSDIFF file information.\n"
+        "\t%s C002 C005 example.dff\t# read C002,C005 channel from example.dff and write into example.wsd file\n",
+        prog, prog, prog);
+    std::fflush(stdout);
+    std::exit(278);
+}
+
+// The format follows the extension of the last path component, taken from
+// its first '.': ".wsd"/".WSD" or ".dff"/".DFF". A short last component (4
+// characters or fewer) or one without a '.' is DSDIFF. Anything else is
+// refused.
+OutputFormat judge_format(const char* name) {
+    const char* slash = std::strrchr(name, '/');
+    const char* base = slash == nullptr ? name : slash + 1;
+    const char* dot = std::strchr(base, '.');
+    if (std::strlen(base) <= 4 || dot == nullptr) return OUTPUT_DSDIFF;
+    if (std::strcmp(dot, ".wsd") == 0 || std::strcmp(dot, ".WSD") == 0) return OUTPUT_WSD;
+    if (std::strcmp(dot, ".dff") == 0 || std::strcmp(dot, ".DFF") == 0) return OUTPUT_DSDIFF;
+    report_exit(111, MODULE, 110, "could not judge file name extension \"%s\".\n", dot);
+}
+
+// Playing-time word of these files: the characters of the minutes' tens and
+// units and of the hours' tens and units, in 32-bit arithmetic.
+uint32_t play_time_word(uint64_t seconds) {
+    const uint64_t h = seconds / 3600;
+    const uint64_t m = seconds / 60 % 60;
+    return 0x30303030u + static_cast<uint32_t>(m / 10) * (1u << 24) + static_cast<uint32_t>(m % 10) * (1u << 16) +
+           static_cast<uint32_t>(h / 10) * (1u << 8) + static_cast<uint32_t>(h % 10);
+}
+
+void write_header(OutputEntry& e, FILE* f, uint64_t bytes_per_channel) {
+    if (e.format == OUTPUT_WSD) {
+        WsdInfo& w = e.wsd;
+        w = WsdInfo{};
+        w.file = f;
+        w.version = 0x11;
+        w.file_size = (bytes_per_channel + 1024) * 2;
+        w.text_offset = 128;
+        w.data_offset = WSD_HEADER_SIZE;
+        w.play_time = play_time_word(playing_seconds(bytes_per_channel, dsdiff_info.sample_rate));
+        w.sample_rate = dsdiff_info.sample_rate;
+        w.channel_count = 2;
+        w.channel_assignment = 0x44000000;
+        if (writeWsdHeader(&w) != 0) report_exit(204, MODULE, 203, "WSD file writing header failed.\n");
+    } else {
+        DsdiffInfo& d = e.dsdiff;
+        d = DsdiffInfo{};
+        d.file = f;
+        d.data_size = 2 * bytes_per_channel;
+        d.sample_rate = dsdiff_info.sample_rate;
+        if (dsdiffWriteHeader(&d) != 0) report_exit(213, MODULE, 212, "DSDIFF file writing header failed.\n");
+    }
+}
+
+FILE* output_file(const OutputEntry& e) { return e.format == OUTPUT_WSD ? e.wsd.file : e.dsdiff.file; }
+
+int convert_file(int argc, char** argv) {
+    entry_count = (argc - 2) / 3;
+    entries = static_cast<OutputEntry*>(std::calloc(entry_count, sizeof(OutputEntry)));
+    pair_outputs = static_cast<PairOutput*>(std::calloc(entry_count, sizeof(PairOutput)));
+    if (entries == nullptr || pair_outputs == nullptr) report_exit(91, MODULE, 90, "alloca() failed.\n");
+    srcFileName = argv[1];
+
+    for (int i = 0; i < entry_count; ++i) {
+        OutputEntry& e = entries[i];
+        e.name = strdup(argv[2 + 3 * i + 2]);
+        if (e.name == nullptr) report_exit(101, MODULE, 100, "alloca() failed.\n");
+        e.format = judge_format(e.name);
+        struct stat st;
+        if (stat(e.name, &st) == 0 || errno != ENOENT)
+            report_exit(123, MODULE, 122, "output file %s exist. Abort.\n", e.name);
+    }
+
+    dsdiff_info = DsdiffInfo{};
+    dsdiff_info.file = std::fopen(srcFileName, "rb");
+    if (dsdiff_info.file == nullptr) report_exit(131, MODULE, 130, "fopen(%s) failed.\n", srcFileName);
+    if (readDsdHeader(&dsdiff_info) != 0 || !dsdiff_usable(dsdiff_info)) {
+        std::fprintf(stderr, "file %s is not DSDIFF format.\n", srcFileName);
+        std::fflush(stderr);
+        std::exit(136);
+    }
+
+    const uint64_t bytes_per_channel = dsdiff_info.data_size / dsdiff_info.channel_count;
+    for (int i = 0; i < entry_count; ++i) {
+        OutputEntry& e = entries[i];
+        const char* left_arg = argv[2 + 3 * i];
+        const char* right_arg = argv[2 + 3 * i + 1];
+        char left_id[4], right_id[4];
+        channel_id_bytes(left_arg, left_id);
+        channel_id_bytes(right_arg, right_id);
+
+        // "x": never replace a file that appeared since the check above (or
+        // an earlier group's output of the same name).
+        FILE* f = std::fopen(e.name, "wbx");
+        if (f == nullptr) report_exit(153, MODULE, 152, "fopen(%s) failed.\n", e.name);
+        if (e.format == OUTPUT_WSD)
+            e.wsd.file = f;
+        else
+            e.dsdiff.file = f;
+
+        e.left = find_channel(dsdiff_info, left_id);
+        e.right = find_channel(dsdiff_info, right_id);
+        if (e.left < 0) report_exit(167, MODULE, 166, "left channel name %s not found.\n", left_arg);
+        if (e.right < 0) report_exit(171, MODULE, 170, "right channel name %s not found.\n", right_arg);
+
+        write_header(e, f, bytes_per_channel);
+        pair_outputs[i] = PairOutput{f, e.left, e.right};
+    }
+
+    uint64_t consumed = 0;
+    switch (copy_channel_pairs(dsdiff_info.file, dsdiff_info.data_size, dsdiff_info.channel_count, pair_outputs,
+                               entry_count, &consumed)) {
+    case COPY_OK:
+        break;
+    case COPY_READ_ERROR:
+        report_exit(228, MODULE, 227, "read data error at %llu bytes offset\n",
+                    static_cast<unsigned long long>(consumed));
+    case COPY_WRITE_ERROR:
+        report_exit(246, MODULE, 245, "write data error\n");
+    }
+
+    // Closing flushes the last buffered bytes; a failure there is a failed write.
+    bool closed = true;
+    for (int i = 0; i < entry_count; ++i) closed = std::fclose(output_file(entries[i])) == 0 && closed;
+    std::fclose(dsdiff_info.file);
+    if (!closed) report_exit(246, MODULE, 245, "write data error\n");
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 2) {
+        show_dsdiff_info(argv[1]);
+        return 0;
+    }
+    if (argc < 5 || (argc - 2) % 3 != 0) usage(argc > 0 ? argv[0] : "chanfork");
+    return convert_file(argc, argv);
+}

@@ -1,0 +1,147 @@
+// chanfork2chx4: splits eight channels of a DSDIFF file, chosen by their
+// identifiers, into four stereo WSD files named after the source; with one
+// argument it shows the file's properties instead.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "dsdiff.h"
+#include "extract.h"
+#include "report.h"
+#include "wsd.h"
+
+namespace {
+
+constexpr const char* MODULE = "main";
+constexpr int PAIRS = 4;
+constexpr int IDS = 2 * PAIRS;
+
+// One run's state.
+std::string srcFileName;
+std::string outFileNames[PAIRS];
+int channel_positions[IDS];
+DsdiffInfo dsdiff_info;
+WsdInfo wsd_infos[PAIRS];
+
+void usage(const char* prog) {
+    std::printf(
+        "usage:\t%s [left_channel right_channel] file_name\n"
+        "Cf:\t%s example.dff\t# show DSDIFF file information.\n"
+        "\t%s C000 C001 C002 C003 C004 C005 C006 C006 example.dff\t"
+        "# read from example.dff and write into 4 stereo example_?.wsd file\n",
+        prog, prog, prog);
+    std::fflush(stdout);
+    std::exit(213);
+}
+
+// "dir/example.dff" gives "dir/example_<k>.wsd". Only a '.' in the last path
+// component counts as the start of an extension, so "./take" gives
+// "./take_<k>.wsd"; a short last component or one without a '.' keeps its
+// whole name.
+std::string output_name(const std::string& src, int k) {
+    const size_t slash = src.rfind('/');
+    const size_t base = slash == std::string::npos ? 0 : slash + 1;
+    const size_t dot = src.rfind('.');
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, "_%d.wsd", k);
+    if (src.size() - base < 5 || dot == std::string::npos || dot < base) return src + suffix;
+    return src.substr(0, dot) + suffix;
+}
+
+// Playing-time word of these files: the tens and the units of the seconds
+// (mod 60) as binary values in the two high bytes.
+uint32_t play_time_word(uint64_t seconds) {
+    const uint32_t s = static_cast<uint32_t>(seconds % 60);
+    return (s / 10) << 24 | (s % 10) << 16;
+}
+
+void not_dsdiff() {
+    std::fprintf(stderr, "file %s is not DSDIFF format.\n", srcFileName.c_str());
+    std::fflush(stderr);
+    std::exit(108);
+}
+
+void convert_file(char** argv) {
+    srcFileName = argv[IDS + 1];
+
+    for (int k = 0; k < PAIRS; ++k) {
+        outFileNames[k] = output_name(srcFileName, k);
+        struct stat st;
+        if (stat(outFileNames[k].c_str(), &st) == 0 || errno != ENOENT)
+            report_exit(95, MODULE, 94, "output file %s exist. Abort.\n", outFileNames[k].c_str());
+    }
+
+    dsdiff_info = DsdiffInfo{};
+    dsdiff_info.file = std::fopen(srcFileName.c_str(), "rb");
+    if (dsdiff_info.file == nullptr) report_exit(103, MODULE, 102, "fopen(%s) failed.\n", srcFileName.c_str());
+    if (readDsdHeader(&dsdiff_info) != 0 || !dsdiff_usable(dsdiff_info)) not_dsdiff();
+
+    for (int j = 0; j < IDS; ++j) {
+        char id[4];
+        channel_id_bytes(argv[j + 1], id);
+        channel_positions[j] = find_channel(dsdiff_info, id);
+    }
+    for (int j = 0; j < IDS; ++j) {
+        if (channel_positions[j] < 0) {
+            std::fprintf(stderr, "channel name %s not found\n", argv[j + 1]);
+            std::fflush(stderr);
+            std::exit(122);
+        }
+    }
+
+    const uint64_t bytes_per_channel = dsdiff_info.data_size / dsdiff_info.channel_count;
+    PairOutput outputs[PAIRS];
+    for (int k = 0; k < PAIRS; ++k) {
+        // "x": never replace a file that appeared since the check above.
+        FILE* f = std::fopen(outFileNames[k].c_str(), "wbx");
+        if (f == nullptr) report_exit(131, MODULE, 130, "fopen(%s) failed.\n", outFileNames[k].c_str());
+        WsdInfo& w = wsd_infos[k];
+        w = WsdInfo{};
+        w.file = f;
+        w.version = 0x11;
+        w.file_size = 2 * bytes_per_channel + WSD_HEADER_SIZE;
+        w.text_offset = 128;
+        w.data_offset = WSD_HEADER_SIZE;
+        w.play_time = play_time_word(playing_seconds(bytes_per_channel, dsdiff_info.sample_rate));
+        w.sample_rate = dsdiff_info.sample_rate;
+        w.channel_count = 2;
+        w.channel_assignment = 0x44000000;
+        if (writeWsdHeader(&w) != 0) report_exit(163, MODULE, 162, "WSD file writing header failed.\n");
+        outputs[k] = PairOutput{f, channel_positions[2 * k], channel_positions[2 * k + 1]};
+    }
+
+    uint64_t consumed = 0;
+    switch (copy_channel_pairs(dsdiff_info.file, dsdiff_info.data_size, dsdiff_info.channel_count, outputs, PAIRS,
+                               &consumed)) {
+    case COPY_OK:
+        break;
+    case COPY_READ_ERROR:
+        report_exit(177, MODULE, 173, "read data error at %llu bytes offset\n",
+                    static_cast<unsigned long long>(consumed));
+    case COPY_WRITE_ERROR:
+        report_exit(183, MODULE, 182, "write data error\n");
+    }
+
+    // Closing flushes the last buffered bytes; a failure there is a failed write.
+    bool closed = true;
+    for (int k = 0; k < PAIRS; ++k) closed = std::fclose(wsd_infos[k].file) == 0 && closed;
+    std::fclose(dsdiff_info.file);
+    if (!closed) report_exit(183, MODULE, 182, "write data error\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    dsdiff_reporting = 1;
+    wsd_size_order = WSD_SIZE_BE64;
+    if (argc == 2) {
+        show_dsdiff_info(argv[1]);
+        return 0;
+    }
+    if (argc != IDS + 2) usage(argc > 0 ? argv[0] : "chanfork2chx4");
+    convert_file(argv);
+    return 0;
+}

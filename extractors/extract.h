@@ -1,0 +1,55 @@
+// Pieces shared by the two extractor programs: the one-argument property
+// display of a DSDIFF file, playing-time arithmetic, channel identifier
+// matching and the frame copy that fans channel pairs out to stereo files.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "dsdiff.h"
+
+// Prints the properties of the DSDIFF file `path` on standard output, or
+// "file <path> is not DSDIFF format." on standard error when it is not one.
+// Returns 0 in both cases; ends the process with status 26 when the file
+// cannot be opened.
+int show_dsdiff_info(const char* path);
+
+// True when the header holds what the extractors need to work with: a
+// sampling frequency and at least one channel (the record starts zeroed, so
+// a missing FS or CHNL chunk reads as 0).
+bool dsdiff_usable(const DsdiffInfo& info);
+
+// Whole seconds of sound in `bytes_per_channel` bytes of one channel (8
+// one-bit samples per byte), truncated. Exact for every 64-bit byte count.
+uint64_t playing_seconds(uint64_t bytes_per_channel, uint32_t sample_rate);
+
+// The four bytes an identifier argument is compared by: its first four
+// characters, NUL-padded when it is shorter.
+void channel_id_bytes(const char* arg, char out[4]);
+
+// Position of the channel whose identifier equals `id` (four bytes, exact,
+// case-sensitive); the later channel wins when the file repeats an
+// identifier. -1 when there is none.
+int find_channel(const DsdiffInfo& info, const char id[4]);
+
+// One stereo output of the copy: its stream and the frame positions of the
+// bytes that become its left and right channel.
+struct PairOutput {
+    FILE* file;
+    int left;
+    int right;
+};
+
+enum CopyResult {
+    COPY_OK,
+    COPY_READ_ERROR,   // a whole frame could not be read
+    COPY_WRITE_ERROR,  // an output refused its bytes
+};
+
+// Copies every whole frame of `channel_count` bytes that lies within
+// `data_size` from `src` (positioned at the first sound byte) and writes two
+// bytes per frame, left then right, to each output in order. On a read
+// error every whole frame before the failing one has been written and
+// `*consumed` holds the source bytes consumed before it.
+CopyResult copy_channel_pairs(FILE* src, uint64_t data_size, int channel_count,
+                              const PairOutput* outputs, int output_count, uint64_t* consumed);
