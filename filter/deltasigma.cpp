@@ -1,0 +1,174 @@
+// Lookup-table FIR decimator. Each input byte is looked up once per call:
+// the table row for (byte position, byte value) holds that byte's share of
+// the 32 outputs whose windows it falls into, and a ring of 32 partial
+// outputs collects the shares until the oldest one is complete.
+#include "deltasigma.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Outputs that one input block takes part in: the window spans 32 blocks
+// at every rate.
+constexpr int SLOTS = 32;
+constexpr int MAX_BLOCK_BYTES = MAX_FILTER_LEN / (8 * SLOTS);  // per channel
+
+}  // namespace
+
+constexpr CoeffInfo s_coeff_infos[4] = {
+    {2822400, 1, coeff_FDA_2822k, 2048, 256},
+    {5644800, 2, coeff_FDA_5644k, 4096, 512},
+    {11289600, 4, coeff_FDA_11289k, 8192, 1024},
+    {-1, 0, nullptr, 0, 0},
+};
+
+namespace {
+
+// The decimator relies on this geometry of every row.
+constexpr bool rows_are_consistent() {
+    for (const CoeffInfo& row : s_coeff_infos) {
+        if (row.rate < 0) return true;
+        const int block_bytes = 8 * row.rate_multiple;
+        if (row.rate != 2822400 * row.rate_multiple) return false;
+        if (row.filter_len != 8 * row.history_bytes) return false;
+        if (row.history_bytes != block_bytes * SLOTS) return false;
+        if (row.filter_len > MAX_FILTER_LEN) return false;
+    }
+    return false;
+}
+static_assert(rows_are_consistent());
+
+const CoeffInfo* p_coeff_info;
+int32_t channels;
+ChannelSwitch channel_divides[MAX_CHANNELS];
+int32_t add_count[2];
+
+// Channels mixed into each side, in channel order; the per-call loop walks
+// these lists instead of testing the flags.
+int32_t side_channels[2][MAX_CHANNELS];
+
+// The lookup table, laid out [byte position][byte value][slot offset]: only
+// the rows in use are stored, so the 256 rows of one byte position are
+// contiguous and successive lookups do not fight over the same cache sets.
+alignas(64) float coeff_work[MAX_BLOCK_BYTES * 256 * SLOTS];
+
+// The ring of partial outputs, per side.
+alignas(64) float sum[2][SLOTS];
+int32_t data_index;
+float result[2];
+
+// GCC's generic vectors: 16 floats, lowered to whatever the clone of the
+// accumulating function has (four SSE adds, two AVX adds, one AVX-512 add).
+// Float additions round identically at every width, so all clones give the
+// same bits.
+typedef float Lanes __attribute__((vector_size(64)));
+constexpr int LANE_FLOATS = 16;
+static_assert(SLOTS == 2 * LANE_FLOATS);
+
+// Adds the table rows of one block into acc[side][slot offset]. For every
+// slot offset the additions run over byte positions, then channels.
+__attribute__((target_clones("avx512f", "avx2", "default")))
+void accumulate(const uint8_t* block, int32_t block_bytes, float (*acc)[SLOTS]) {
+    const int32_t k = channels;
+    for (int side = 0; side < 2; ++side) {
+        const int32_t count = add_count[side];
+        const int32_t* list = side_channels[side];
+        Lanes a0 = {}, a1 = {};
+        for (int32_t r = 0; r < block_bytes; ++r) {
+            const uint8_t* bytes = block + r * k;
+            const float* rows = coeff_work + r * 256 * SLOTS;
+            for (int32_t i = 0; i < count; ++i) {
+                const float* row = rows + bytes[list[i]] * SLOTS;
+                Lanes x0, x1;
+                std::memcpy(&x0, row, sizeof x0);
+                std::memcpy(&x1, row + LANE_FLOATS, sizeof x1);
+                a0 += x0;
+                a1 += x1;
+            }
+        }
+        std::memcpy(acc[side], &a0, sizeof a0);
+        std::memcpy(acc[side] + LANE_FLOATS, &a1, sizeof a1);
+    }
+}
+
+}  // namespace
+
+int32_t coeff_deltasigma_init(int32_t rate, int32_t channel_count) {
+    // The routing table has room for MAX_CHANNELS entries only.
+    if (channel_count > MAX_CHANNELS) return 0;
+
+    channels = channel_count;
+    add_count[0] = 0;
+    add_count[1] = 0;
+    for (int32_t c = 0; c < channel_count; ++c) {
+        channel_divides[c].to_left = channel_switches[c].to_left != 0 ? -1 : 0;
+        channel_divides[c].to_right = channel_switches[c].to_right != 0 ? -1 : 0;
+        if (channel_divides[c].to_left) side_channels[0][add_count[0]++] = c;
+        if (channel_divides[c].to_right) side_channels[1][add_count[1]++] = c;
+    }
+
+    const CoeffInfo* row = s_coeff_infos;
+    while (row->rate >= 0 && row->rate != rate) ++row;
+    if (row->rate < 0) return 0;
+
+    if (row->filter_len > MAX_FILTER_LEN) {
+        std::fputs("Filter work area size is too small. Re define MAX_FILTER_LEN\n", stderr);
+        std::fflush(stderr);
+        std::exit(156);
+    }
+    p_coeff_info = row;
+
+    // Taps with a zero appended, so that the window is a whole number of
+    // bytes.
+    const int32_t n = row->filter_len;
+    static float h[MAX_FILTER_LEN];
+    std::memcpy(h, row->coeffs, sizeof(float) * (n - 1));
+    h[n - 1] = 0.0f;
+
+    const int32_t block_bytes = 8 * row->rate_multiple;
+    for (int v = 0; v < 256; ++v) {
+        for (int32_t group = 0; group < n / 8; ++group) {
+            const int32_t r = group % block_bytes;
+            const int32_t q = group / block_bytes;
+            const float* taps = h + 8 * group;
+            // The most significant bit is the earliest sample; a set bit
+            // counts +1, a clear bit -1.
+            float acc = 0.0f;
+            for (int j = 0; j < 8; ++j) acc += ((v >> (7 - j)) & 1) ? taps[j] : -taps[j];
+            coeff_work[(r * 256 + v) * SLOTS + q] = acc;
+        }
+    }
+
+    std::memset(sum, 0, sizeof sum);
+    data_index = 0;
+    return -1;
+}
+
+float* coeff_deltasigma(const uint8_t* block) {
+    if (p_coeff_info == nullptr) {  // never prepared: nothing to filter
+        result[0] = result[1] = 0.0f;
+        return result;
+    }
+    const int32_t block_bytes = 8 * p_coeff_info->rate_multiple;
+
+    alignas(64) float acc[2][SLOTS];
+    accumulate(block, block_bytes, acc);
+
+    // Walk the ring backwards: the slot read now was filled over the last
+    // 32 calls and is complete.
+    const int32_t p = (SLOTS - data_index) % SLOTS;
+    for (int side = 0; side < 2; ++side) {
+        const int32_t count = add_count[side];
+        result[side] = count != 0 ? sum[side][p] / static_cast<float>(count) : 0.0f;
+        sum[side][p] = 0.0f;
+        // Offset 0, the oldest taps, goes into the slot just emptied, which
+        // is read again in 32 calls; offset i is read in 32 - i calls.
+        for (int32_t i = 0; i < SLOTS - p; ++i) sum[side][p + i] += acc[side][i];
+        for (int32_t i = SLOTS - p; i < SLOTS; ++i) sum[side][p + i - SLOTS] += acc[side][i];
+    }
+
+    data_index = (data_index + 1) % SLOTS;
+    return result;
+}
