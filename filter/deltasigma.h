@@ -18,6 +18,12 @@ struct CoeffInfo {
 
 extern const CoeffInfo s_coeff_infos[4];
 
+// The coefficient sets, one per input rate (modules FDA_2822k, FDA_5644k,
+// FDA_11288k). Index 0 meets the oldest one-bit sample of the window.
+extern const float coeff_FDA_2822k[2047];
+extern const float coeff_FDA_5644k[4095];
+extern const float coeff_FDA_11289k[8191];
+
 // Routing of source channel i to the outputs: non-zero means mixed in.
 struct ChannelSwitch {
     int32_t to_left;
