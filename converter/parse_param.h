@@ -1,0 +1,25 @@
+// Command line of the converter: "--version", "--channels=#,#", the source
+// and the destination file names.
+#pragma once
+
+#include <cstdint>
+
+// Set only by parse_params; the names point into argv itself.
+extern const char* srcFileName;
+extern const char* outFileName;
+extern int32_t left_index;   // -1: no pair chosen
+extern int32_t right_index;  // -1: no pair chosen
+
+// Returns -1 with both file names set, or ends the process: usage requests
+// and every failure exit inside.
+int parse_params(int argc, char* argv[]);
+
+// Prints the usage text on standard output.
+void usage(const char* prog);
+
+// Reads "%d,%d" the way the option has always been read (white space before
+// each number, an optional sign, the comma right after the first number,
+// anything after the second ignored), but refuses numbers that do not fit
+// in 32 bits instead of letting them overflow. Returns true when both were
+// read.
+bool parse_channel_pair(const char* text, int32_t* left, int32_t* right);

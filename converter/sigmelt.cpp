@@ -1,0 +1,318 @@
+// sigmelt: converts a DSDIFF or WSD file of 1-bit delta-sigma sound into a
+// 16-bit stereo 44.1 kHz RF64 wave file. The main thread reads blocks, runs
+// the decimation filter and puts PCM frames into the ring buffer; a writer
+// thread takes contiguous runs out of it and writes them to the file.
+#include "sigmelt.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <system_error>
+#include <thread>
+
+#include "deltasigma.h"
+#include "dsdiff.h"
+#include "parse_param.h"
+#include "report.h"
+#include "ringbuffer.h"
+#include "util.h"
+#include "wav.h"
+#include "wsd.h"
+
+// Channels 0 and 1 are switched on from the start; the driver only ever
+// switches entries on, so they stay on in every run.
+ChannelSwitch channel_switches[MAX_CHANNELS] = {{1, 0}, {0, 1}};
+
+namespace {
+
+constexpr const char* MODULE = "sigmelt";
+
+constexpr uint32_t RING_BYTES = 1048576;
+constexpr uint32_t FRAME_BYTES = 4;
+constexpr int BURST_FRAMES = 3528;            // 0.08 s of output
+constexpr uint32_t WRITER_BATCH_BYTES = 1024;  // the writer waits for this much
+constexpr uint64_t PLACEHOLDER_FRAMES = 4294967295u;
+constexpr uint64_t OUTSAMPLES_PER_SECOND = 8 * 44100;
+
+// Report numbers of the failures that this program adds to the usual ones;
+// the exit status is the number plus one, as everywhere.
+constexpr int LINE_SAME_FILE = 160;
+constexpr int LINE_WRITE_ERROR = 240;
+
+static_assert(std::atomic<int32_t>::is_always_lock_free, "the SIGINT handler stores into it");
+
+std::atomic<int32_t> interrupted{0};
+std::atomic<int32_t> thread_end_flag{0};
+// Set by the writer when a write failed: the file then holds fewer frames
+// than were produced, which must not end with status 0.
+std::atomic<bool> write_failed{false};
+
+int32_t file_type = 0;  // 1 DSDIFF, 2 WSD
+DsdiffInfo dsdiff_info;
+WsdInfo wsd_info;
+uint64_t heltz = 0;
+int32_t channels = 0;
+uint64_t byte_len = 0;
+// Sound bytes of a DSDIFF source not read yet: the producer stops at the end
+// of the sound chunk, whatever chunks follow it.
+uint64_t sound_remaining = 0;
+uint64_t outsamples = 0;
+int64_t last_sec = -1;
+FILE* fpOutFile = nullptr;
+
+void interrupt(int) { interrupted.store(-1); }
+
+// ---- writer thread -------------------------------------------------------
+
+void file_out_loop() {
+    Ringbuffer* rb = soundbuffer;
+    if (!writeWavHeader(fpOutFile, PLACEHOLDER_FRAMES)) {
+        // Nothing can be written after a header that did not go out.
+        write_failed.store(true);
+        thread_end_flag.store(-1);
+        return;
+    }
+    uint64_t bytes_written = 0;
+    while (thread_end_flag.load() == 0 && interrupted.load() == 0) {
+        if (ringbuffer_drained(rb)) break;
+        const uint32_t level = ringbuffer_level(rb);
+        if (level < WRITER_BATCH_BYTES && rb->producing.load(std::memory_order_acquire) != 0) {
+            usleep(10);
+            continue;
+        }
+        const uint32_t n = std::min(level, rb->len - rb->read_pos.load(std::memory_order_relaxed));
+        // The stream is unbuffered: what fwrite counts has reached the file.
+        const size_t written =
+            std::fwrite(rb->buffer + rb->read_pos.load(std::memory_order_relaxed), 1, n, fpOutFile);
+        ringbuffer_advance(rb, static_cast<uint32_t>(written));
+        bytes_written += written;
+        if (written != n) {
+            if (std::ferror(fpOutFile)) {
+                write_failed.store(true);
+                break;
+            }
+            usleep(1);
+            continue;
+        }
+        if (ringbuffer_drained(rb)) break;
+        usleep(1);
+    }
+    thread_end_flag.store(-1);
+    const uint64_t frames = bytes_written / FRAME_BYTES;
+    if (write_failed.load()) {
+        // Cut a partly written frame so that the file ends where the header
+        // says.
+        std::clearerr(fpOutFile);
+        if (ftruncate(fileno(fpOutFile), static_cast<off_t>(WAV_HEADER_SIZE + frames * FRAME_BYTES)) != 0) {
+        }
+    }
+    if (!writeWavHeader(fpOutFile, frames)) write_failed.store(true);
+}
+
+// ---- producer ------------------------------------------------------------
+
+FILE* source_file() {
+    switch (file_type) {
+        case 1: return dsdiff_info.file;
+        case 2: return wsd_info.file;
+        default: report_exit(227, MODULE, 226, "unknown file type\n");
+    }
+}
+
+// Reads the next block into `block`. False at the end of the input: the
+// bytes read stay unused. One read call per block gives the same blocks as
+// reading group by group, the group rule being applied to the count.
+bool read_block(uint8_t* block, int32_t block_bytes) {
+    FILE* f = source_file();
+    size_t want = static_cast<size_t>(block_bytes);
+    if (file_type == 1) want = static_cast<size_t>(std::min<uint64_t>(want, sound_remaining));
+    std::array<uint8_t, 640> scratch;
+    const size_t got = want > 0 ? std::fread(scratch.data(), 1, want, f) : 0;
+    if (file_type == 1) sound_remaining -= got;
+    if (!block_complete(got, static_cast<size_t>(block_bytes), static_cast<size_t>(channels))) return false;
+    std::memcpy(block, scratch.data(), got);
+    return true;
+}
+
+void show_status() {
+    const uint64_t second = outsamples / OUTSAMPLES_PER_SECOND;
+    if (static_cast<int64_t>(second) == last_sec) return;
+    last_sec = static_cast<int64_t>(second);
+    if (ringbuffer_drained(soundbuffer)) {
+        std::printf("%s", UTIL_CLEAR_LINE);
+        std::fflush(stdout);
+    } else {
+        const uint32_t percent = ringbuffer_level(soundbuffer) * 100 / soundbuffer->len;
+        util_display_current_time(static_cast<int32_t>(second), static_cast<int32_t>(percent));
+    }
+}
+
+// One pass: a burst of up to BURST_FRAMES frames, or a short sleep while
+// the buffer is full or the input has ended.
+void produce_pass(uint8_t* block, int32_t block_bytes) {
+    for (int i = 0; i < BURST_FRAMES; ++i) {
+        if (ringbuffer_space(soundbuffer) < 16) {
+            usleep(10);
+            return;
+        }
+        if (!read_block(block, block_bytes)) {
+            ringbuffer_finish(soundbuffer);
+            usleep(10);
+            return;
+        }
+        const float* lr = coeff_deltasigma(block);
+        outsamples += 8;
+        const int16_t left = sample_from_float(lr[0]);
+        const int16_t right = sample_from_float(lr[1]);
+        // Little-endian samples, left then right.
+        const uint8_t frame[FRAME_BYTES] = {
+            static_cast<uint8_t>(left & 0xFF), static_cast<uint8_t>((left >> 8) & 0xFF),
+            static_cast<uint8_t>(right & 0xFF), static_cast<uint8_t>((right >> 8) & 0xFF)};
+        // At least 16 bytes were free and only this thread fills them.
+        ringbuffer_put(soundbuffer, frame, FRAME_BYTES);
+    }
+    usleep(1);
+}
+
+// ---- start-up ------------------------------------------------------------
+
+void open_source() {
+    FILE* src = std::fopen(srcFileName, "rb");
+    if (src == nullptr) report_exit(100, MODULE, 99, "file %s open error.\n", srcFileName);
+    // A larger buffer than stdio's default: fewer reads for the block loop.
+    std::setvbuf(src, nullptr, _IOFBF, 1 << 16);
+
+    file_type = 0;
+    dsdiff_info.file = src;
+    if (readDsdHeader(&dsdiff_info) == 0) {
+        file_type = 1;
+        heltz = dsdiff_info.sample_rate;
+        channels = dsdiff_info.channel_count;
+        byte_len = dsdiff_info.data_size;
+        sound_remaining = dsdiff_info.data_size;
+    } else {
+        std::rewind(src);
+        wsd_info.file = src;
+        if (readWsdHeader(&wsd_info) != 0)
+            report_exit(134, MODULE, 133, "file %s is not Delta Sigma format.\n", srcFileName);
+        file_type = 2;
+        heltz = wsd_info.sample_rate;
+        channels = wsd_info.channel_count;
+        byte_len = wsd_info.file_size - wsd_info.data_offset;
+    }
+    // No channel means no sound: the block would be empty and the playing
+    // time divides by the count.
+    if (channels < 1 || channels > MAX_CHANNELS)
+        report_exit(134, MODULE, 133, "file %s is not Delta Sigma format.\n", srcFileName);
+}
+
+void check_source() {
+    if (heltz != 2822400 && heltz != 5644800 && heltz != 11289600)
+        report_exit(144, MODULE, 143, "sampling rate %lldHz is not supported yet\n",
+                    static_cast<long long>(heltz));
+    if (left_index >= channels)
+        report_exit(148, MODULE, 147, "left channel index %d is larger than file channels %d\n", left_index,
+                    channels);
+    if (right_index >= channels)
+        report_exit(152, MODULE, 151, "right channel index %d is larger than file channels %d\n", right_index,
+                    channels);
+}
+
+void set_routing() {
+    if (left_index >= 0 || right_index >= 0) {
+        // A negative index names no channel and switches nothing on.
+        if (left_index >= 0) channel_switches[left_index].to_left = -1;
+        if (right_index >= 0) channel_switches[right_index].to_right = -1;
+    } else {
+        for (int32_t i = 0; i < channels; ++i) {
+            if (i % 2 == 1)
+                channel_switches[i].to_right = -1;
+            else
+                channel_switches[i].to_left = -1;
+        }
+    }
+}
+
+void open_destination() {
+    // Opening for writing truncates: never when it is the source itself.
+    struct stat src_st {}, dst_st {};
+    if (fstat(fileno(source_file()), &src_st) == 0 && stat(outFileName, &dst_st) == 0 &&
+        src_st.st_dev == dst_st.st_dev && src_st.st_ino == dst_st.st_ino)
+        report_exit(LINE_SAME_FILE + 1, MODULE, LINE_SAME_FILE,
+                    "destination %s is the source file\n", outFileName);
+    fpOutFile = std::fopen(outFileName, "wb");
+    if (fpOutFile == nullptr) report_exit(367, MODULE, 366, "fopen(%s) failed.\n", outFileName);
+    // Unbuffered: each run goes out in one write, and a failing write is
+    // seen at once with an exact count instead of at some later flush.
+    std::setvbuf(fpOutFile, nullptr, _IONBF, 0);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    std::signal(SIGINT, interrupt);
+
+    soundbuffer = ringbuffer_new(RING_BYTES, FRAME_BYTES);
+    if (soundbuffer == nullptr) report_exit(355, MODULE, 354, "ringbuffer creation failed.\n");
+
+    parse_params(argc, argv);
+    open_source();
+    check_source();
+    set_routing();
+
+    const auto seconds = static_cast<int32_t>(byte_len * 8 / heltz / static_cast<uint64_t>(channels));
+    util_display_fileinfo(1, 1, seconds, srcFileName);
+
+    open_destination();
+    if (!coeff_deltasigma_init(static_cast<int32_t>(heltz), channels))
+        report_exit(372, MODULE, 371, "deltasigma filter initialize failed.\n");
+
+    thread_end_flag.store(0);
+    std::thread writer;
+    try {
+        writer = std::thread(file_out_loop);
+    } catch (const std::system_error&) {
+        report_exit(382, MODULE, 381, "pthread_create() failed.\n");
+    }
+
+    const int32_t block_bytes = block_bytes_for(channels, heltz);
+    std::array<uint8_t, 640> block{};
+    for (;;) {
+        if (thread_end_flag.load() != 0 || interrupted.load() != 0) break;
+        show_status();
+        if (ringbuffer_drained(soundbuffer)) {
+            usleep(500);
+            continue;
+        }
+        produce_pass(block.data(), block_bytes);
+    }
+
+    std::printf("%s\n", UTIL_CLEAR_LINE);
+    std::fflush(stdout);
+    try {
+        writer.join();
+    } catch (const std::system_error&) {
+        report_exit(391, MODULE, 390, "pthread_join() failed.\n");
+    }
+    if (std::fclose(fpOutFile) != 0) write_failed.store(true);
+    fpOutFile = nullptr;
+    std::printf("\n");
+    std::fflush(stdout);
+
+    // After an interrupt or a failed write nobody empties the buffer any
+    // more; what it still holds is dropped.
+    if (interrupted.load() == 0 && !write_failed.load()) {
+        while (!ringbuffer_drained(soundbuffer)) usleep(10000);
+    }
+    ringbuffer_destroy(&soundbuffer);
+
+    if (write_failed.load())
+        report_exit(LINE_WRITE_ERROR + 1, MODULE, LINE_WRITE_ERROR, "write error on %s\n", outFileName);
+    return 0;
+}
