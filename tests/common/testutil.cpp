@@ -127,7 +127,9 @@ std::vector<uint8_t> read_file(const std::string& path) {
 void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
     FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr) << path;
-    if (!bytes.empty()) ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+    if (!bytes.empty()) {
+        ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+    }
     ASSERT_EQ(std::fclose(f), 0);
 }
 
