@@ -99,6 +99,9 @@ RunResult run(const std::vector<std::string>& argv, int timeout_seconds) {
 }
 
 std::string make_temp_dir() {
+    // Build the list before registering the clean-up, so that the list is
+    // destroyed after the clean-up has run, not before.
+    temp_dirs();
     static std::once_flag once;
     std::call_once(once, [] { std::atexit(remove_temp_dirs); });
     const char* base = std::getenv("TMPDIR");
