@@ -154,12 +154,11 @@ int main(int argc, char* argv[]) {
         std::printf("  the file holds %llu frames, not %llu\n", static_cast<unsigned long long>(present),
                     static_cast<unsigned long long>(w.frames));
     for (uint16_t c = 0; c < w.channels; ++c) {
-        const char* name = w.channels == 2 ? (c == 0 ? "left " : "right") : "channel";
         double freq = 0, amplitude = 0;
         if (w.channels == 2)
-            std::printf("  %s: ", name);
+            std::printf("  %s", c == 0 ? "left:  " : "right: ");
         else
-            std::printf("  %s %u: ", name, c);
+            std::printf("  channel %u: ", c);
         if (tone(w.samples[c], w.rate, freq, amplitude) && amplitude > 1e-6)
             std::printf("tone %.2f Hz at %.2f dBFS\n", freq, 20 * std::log10(amplitude));
         else
