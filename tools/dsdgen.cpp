@@ -1,0 +1,815 @@
+// dsdgen: writes DSDIFF and WSD test files: tones through a delta-sigma
+// modulator, constant or random bytes, and on request headers with any
+// field bent out of shape. It assembles the files itself, byte by byte,
+// so that it can write what a correct writer never would.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "modulator.h"
+
+namespace {
+
+constexpr int kMaxChannels = 10;
+constexpr int kUsageStatus = 2;
+constexpr int kIoStatus = 1;
+
+const char kUsage[] =
+    "usage: dsdgen [options] OUTPUT\n"
+    "Writes a DSDIFF (.dff) or WSD (.wsd) test file.\n"
+    "\n"
+    "Sound:\n"
+    "  --format=dff|wsd      default: wsd when OUTPUT ends in \".wsd\", else dff\n"
+    "  --rate=HZ             sampling rate written to the header (default 2822400)\n"
+    "  --channels=N          1..10 channels of sound data (default 2)\n"
+    "  --seconds=S           length; bytes per channel = floor(S * rate / 8) (default 1.0)\n"
+    "  --bytes=N             bytes per channel instead of --seconds (0 allowed)\n"
+    "  --ids=A,B,...         channel identifiers, up to 4 bytes each, NUL padded;\n"
+    "                        \\xNN for any byte (default SLFT,SRGT for 2 channels,\n"
+    "                        else C000,C001,...)\n"
+    "  --tone=CH:FREQ:AMP    sine of FREQ Hz, amplitude AMP (fraction of full scale)\n"
+    "                        on channel CH (0-based or \"all\"); repeatable, tones add up\n"
+    "  --const=CH:BYTE       constant byte on channel CH or all\n"
+    "  --random=CH:SEED      uniformly random bytes on channel CH or all\n"
+    "                        (other channels: idle pattern 0x69; a later option\n"
+    "                        replaces an earlier one on the same channel)\n"
+    "  --order=N             modulator order 1..9 (default 7)\n"
+    "  --ntf-gain=X          modulator out-of-band gain (default 1.3)\n"
+    "DSDIFF shape:\n"
+    "  --no-fver  --fver-size=N  --fver-value=N\n"
+    "  --no-fs  --fs-size=N\n"
+    "  --no-chnl  --chnl-count=N  --chnl-size=N\n"
+    "  --no-cmpr  --cmpr-type=XXXX  --cmpr-name=TEXT\n"
+    "  --abss  --abss-size=N  --lsco  --lsco-size=N\n"
+    "  --unknown-chunk=ID:SIZE   top-level chunk before PROP (repeatable)\n"
+    "  --unknown-prop=ID:SIZE    sub-chunk at the start of PROP (repeatable)\n"
+    "  --trailing-chunk=ID:SIZE  chunk after the sound data, bytes 0xFF (repeatable)\n"
+    "  --form-size=N  --prop-size=N  --data-size=N\n"
+    "  --sound-id=ID  --dsti  --header-only\n"
+    "WSD shape:\n"
+    "  --wsd-size-order=low|be64  --wsd-file-size=N  --wsd-data-offset=N\n"
+    "  --wsd-channels=N  --wsd-version=N  --wsd-text-offset=N\n"
+    "  --wsd-play-time=N  --wsd-assignment=N\n"
+    "Both:\n"
+    "  --header-only             write no sound bytes (the header declares them)\n"
+    "  --truncate=N              cut the finished file to N bytes\n"
+    "  --help                    this text\n"
+    "Numbers: decimal or 0x hex, up to 64 bits.\n";
+
+// ---- options ---------------------------------------------------------------
+
+enum class SourceKind { Idle, Const, Random, Tone };
+
+struct ToneSpec {
+    double freq;
+    double amp;
+};
+
+struct ChannelSource {
+    SourceKind kind = SourceKind::Idle;
+    uint8_t value = 0x69;
+    uint64_t seed = 0;
+    std::vector<ToneSpec> tones;
+};
+
+struct ExtraChunk {
+    std::string id;  // 4 bytes
+    uint64_t size = 0;
+};
+
+template <typename T>
+struct Opt {
+    bool set = false;
+    T value{};
+};
+
+struct Options {
+    std::string output;
+    std::string format;  // "dff", "wsd" or empty for the extension's choice
+    uint64_t rate = 2822400;
+    int channels = 2;
+    Opt<std::string> seconds;
+    Opt<uint64_t> bytes;
+    Opt<std::vector<std::string>> ids;
+    std::vector<std::string> source_args;  // --tone/--const/--random, in order
+    int order = dsdmod::kDefaultOrder;
+    double ntf_gain = dsdmod::kDefaultOutOfBandGain;
+
+    bool no_fver = false, no_fs = false, no_chnl = false, no_cmpr = false;
+    Opt<uint64_t> fver_size, fver_value, fs_size, chnl_count, chnl_size;
+    Opt<std::string> cmpr_type, cmpr_name;
+    bool abss = false, lsco = false;
+    Opt<uint64_t> abss_size, lsco_size;
+    std::vector<ExtraChunk> unknown_chunks, unknown_props, trailing_chunks;
+    Opt<uint64_t> form_size, prop_size, data_size;
+    Opt<std::string> sound_id;
+    bool dsti = false;
+
+    Opt<std::string> wsd_size_order;
+    Opt<uint64_t> wsd_file_size, wsd_data_offset, wsd_channels, wsd_version, wsd_text_offset, wsd_play_time,
+        wsd_assignment;
+
+    bool header_only = false;
+    Opt<uint64_t> truncate;
+
+    std::string first_dff_option, first_wsd_option;
+};
+
+Options opt;
+std::vector<ChannelSource> sources;
+uint64_t bytes_per_channel = 0;
+
+[[noreturn]] void usage_error(const std::string& msg) {
+    std::fprintf(stderr, "dsdgen: %s\n(dsdgen --help shows the options)\n", msg.c_str());
+    std::exit(kUsageStatus);
+}
+
+[[noreturn]] void io_error(const std::string& msg) {
+    std::fprintf(stderr, "dsdgen: %s: %s\n", msg.c_str(), std::strerror(errno));
+    std::exit(kIoStatus);
+}
+
+bool parse_u64(const std::string& s, uint64_t& out) {
+    if (s.empty()) return false;
+    size_t i = 0;
+    int base = 10;
+    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+        base = 16;
+        i = 2;
+    }
+    uint64_t v = 0;
+    for (; i < s.size(); ++i) {
+        char c = s[i];
+        unsigned d;
+        if (c >= '0' && c <= '9')
+            d = static_cast<unsigned>(c - '0');
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            d = static_cast<unsigned>(c - 'a' + 10);
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            d = static_cast<unsigned>(c - 'A' + 10);
+        else
+            return false;
+        if (v > (UINT64_MAX - d) / static_cast<unsigned>(base)) return false;
+        v = v * static_cast<unsigned>(base) + d;
+    }
+    out = v;
+    return true;
+}
+
+uint64_t number(const std::string& name, const std::string& s, uint64_t max = UINT64_MAX) {
+    uint64_t v;
+    if (!parse_u64(s, v)) usage_error("--" + name + ": not a number: \"" + s + "\"");
+    if (v > max) usage_error("--" + name + ": " + s + " is above " + std::to_string(max));
+    return v;
+}
+
+double real_number(const std::string& name, const std::string& s) {
+    char* end = nullptr;
+    errno = 0;
+    double v = std::strtod(s.c_str(), &end);
+    if (s.empty() || *end != '\0' || errno != 0 || !std::isfinite(v))
+        usage_error("--" + name + ": not a number: \"" + s + "\"");
+    return v;
+}
+
+// Byte strings on the command line: \xNN stands for any byte, \\ for a
+// backslash.
+std::string unescape(const std::string& name, const std::string& s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '\\') {
+            out += s[i];
+            continue;
+        }
+        if (i + 1 < s.size() && s[i + 1] == '\\') {
+            out += '\\';
+            ++i;
+            continue;
+        }
+        uint64_t v;
+        if (i + 3 < s.size() && s[i + 1] == 'x' && parse_u64("0x" + s.substr(i + 2, 2), v)) {
+            out += static_cast<char>(v);
+            i += 3;
+            continue;
+        }
+        usage_error("--" + name + ": bad escape in \"" + s + "\" (use \\xNN or \\\\)");
+    }
+    return out;
+}
+
+// Chunk identifiers are padded with blanks, as DSDIFF does ("FS  ").
+std::string chunk_id(const std::string& name, const std::string& s) {
+    std::string id = unescape(name, s);
+    if (id.size() > 4) usage_error("--" + name + ": identifier longer than 4 bytes: \"" + s + "\"");
+    id.resize(4, ' ');
+    return id;
+}
+
+ExtraChunk extra_chunk(const std::string& name, const std::string& s) {
+    size_t colon = s.rfind(':');
+    if (colon == std::string::npos) usage_error("--" + name + ": expected ID:SIZE, got \"" + s + "\"");
+    return {chunk_id(name, s.substr(0, colon)), number(name, s.substr(colon + 1))};
+}
+
+std::vector<std::string> split(const std::string& s, char sep) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (true) {
+        size_t p = s.find(sep, start);
+        parts.push_back(s.substr(start, p == std::string::npos ? std::string::npos : p - start));
+        if (p == std::string::npos) break;
+        start = p + 1;
+    }
+    return parts;
+}
+
+void parse_args(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg.rfind("--", 0) != 0 || arg == "--") {
+            if (!opt.output.empty()) usage_error("more than one output file: \"" + arg + "\"");
+            if (arg == "--") {
+                if (i + 1 >= argc) usage_error("no output file after --");
+                arg = argv[++i];
+            }
+            opt.output = arg;
+            continue;
+        }
+        size_t eq = arg.find('=');
+        const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
+        const bool has_value = eq != std::string::npos;
+        const std::string val = has_value ? arg.substr(eq + 1) : std::string();
+        auto flag = [&](const char* n) {
+            if (name != n) return false;
+            if (has_value) usage_error("--" + name + " takes no value");
+            return true;
+        };
+        auto valued = [&](const char* n) {
+            if (name != n) return false;
+            if (!has_value) usage_error("--" + name + " needs a value (--" + name + "=...)");
+            return true;
+        };
+        auto dff = [&] {
+            if (opt.first_dff_option.empty()) opt.first_dff_option = "--" + name;
+        };
+        auto wsd = [&] {
+            if (opt.first_wsd_option.empty()) opt.first_wsd_option = "--" + name;
+        };
+        auto set = [&](Opt<uint64_t>& o, uint64_t max = UINT64_MAX) {
+            o.set = true;
+            o.value = number(name, val, max);
+        };
+
+        if (flag("help")) {
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else if (valued("format")) {
+            if (val != "dff" && val != "wsd") usage_error("--format must be dff or wsd");
+            opt.format = val;
+        } else if (valued("rate")) {
+            opt.rate = number(name, val, UINT32_MAX);
+        } else if (valued("channels")) {
+            uint64_t n = number(name, val);
+            if (n < 1 || n > kMaxChannels) usage_error("--channels must be 1..10");
+            opt.channels = static_cast<int>(n);
+        } else if (valued("seconds")) {
+            opt.seconds = {true, val};
+        } else if (valued("bytes")) {
+            set(opt.bytes);
+        } else if (valued("ids")) {
+            dff();
+            opt.ids.set = true;
+            opt.ids.value = split(val, ',');
+        } else if (valued("tone") || valued("const") || valued("random")) {
+            opt.source_args.push_back(arg);
+        } else if (valued("order")) {
+            uint64_t n = number(name, val);
+            if (n < 1 || n > dsdmod::kMaxOrder) usage_error("--order must be 1..9");
+            opt.order = static_cast<int>(n);
+        } else if (valued("ntf-gain")) {
+            opt.ntf_gain = real_number(name, val);
+            if (!(opt.ntf_gain > 1.0)) usage_error("--ntf-gain must be above 1");
+        } else if (flag("no-fver")) {
+            dff();
+            opt.no_fver = true;
+        } else if (valued("fver-size")) {
+            dff();
+            set(opt.fver_size);
+        } else if (valued("fver-value")) {
+            dff();
+            set(opt.fver_value, UINT32_MAX);
+        } else if (flag("no-fs")) {
+            dff();
+            opt.no_fs = true;
+        } else if (valued("fs-size")) {
+            dff();
+            set(opt.fs_size);
+        } else if (flag("no-chnl")) {
+            dff();
+            opt.no_chnl = true;
+        } else if (valued("chnl-count")) {
+            dff();
+            set(opt.chnl_count, UINT16_MAX);
+        } else if (valued("chnl-size")) {
+            dff();
+            set(opt.chnl_size);
+        } else if (flag("no-cmpr")) {
+            dff();
+            opt.no_cmpr = true;
+        } else if (valued("cmpr-type")) {
+            dff();
+            opt.cmpr_type = {true, chunk_id(name, val)};
+        } else if (valued("cmpr-name")) {
+            dff();
+            opt.cmpr_name = {true, unescape(name, val)};
+            if (opt.cmpr_name.value.size() > 255) usage_error("--cmpr-name: longer than 255 bytes");
+        } else if (flag("abss")) {
+            dff();
+            opt.abss = true;
+        } else if (valued("abss-size")) {
+            dff();
+            opt.abss = true;
+            set(opt.abss_size);
+        } else if (flag("lsco")) {
+            dff();
+            opt.lsco = true;
+        } else if (valued("lsco-size")) {
+            dff();
+            opt.lsco = true;
+            set(opt.lsco_size);
+        } else if (valued("unknown-chunk")) {
+            dff();
+            opt.unknown_chunks.push_back(extra_chunk(name, val));
+        } else if (valued("unknown-prop")) {
+            dff();
+            opt.unknown_props.push_back(extra_chunk(name, val));
+        } else if (valued("trailing-chunk")) {
+            dff();
+            opt.trailing_chunks.push_back(extra_chunk(name, val));
+        } else if (valued("form-size")) {
+            dff();
+            set(opt.form_size);
+        } else if (valued("prop-size")) {
+            dff();
+            set(opt.prop_size);
+        } else if (valued("data-size")) {
+            dff();
+            set(opt.data_size);
+        } else if (valued("sound-id")) {
+            dff();
+            opt.sound_id = {true, chunk_id(name, val)};
+        } else if (flag("dsti")) {
+            dff();
+            opt.dsti = true;
+        } else if (flag("header-only")) {
+            opt.header_only = true;
+        } else if (valued("wsd-size-order")) {
+            wsd();
+            if (val != "low" && val != "be64") usage_error("--wsd-size-order must be low or be64");
+            opt.wsd_size_order = {true, val};
+        } else if (valued("wsd-file-size")) {
+            wsd();
+            set(opt.wsd_file_size);
+        } else if (valued("wsd-data-offset")) {
+            wsd();
+            set(opt.wsd_data_offset, UINT32_MAX);
+        } else if (valued("wsd-channels")) {
+            wsd();
+            set(opt.wsd_channels, UINT8_MAX);
+        } else if (valued("wsd-version")) {
+            wsd();
+            set(opt.wsd_version, UINT8_MAX);
+        } else if (valued("wsd-text-offset")) {
+            wsd();
+            set(opt.wsd_text_offset, UINT32_MAX);
+        } else if (valued("wsd-play-time")) {
+            wsd();
+            set(opt.wsd_play_time, UINT32_MAX);
+        } else if (valued("wsd-assignment")) {
+            wsd();
+            set(opt.wsd_assignment, UINT32_MAX);
+        } else if (valued("truncate")) {
+            set(opt.truncate);
+        } else {
+            usage_error("unknown option \"" + arg + "\"");
+        }
+    }
+    if (opt.output.empty()) usage_error("no output file given");
+}
+
+// floor(S * rate / 8) for a decimal S, exactly (no binary rounding of S).
+uint64_t bytes_from_seconds(const std::string& s, uint64_t rate) {
+    unsigned __int128 num = 0, den = 1;
+    bool point = false, digits = false;
+    for (char c : s) {
+        if (c == '.' && !point) {
+            point = true;
+        } else if (c >= '0' && c <= '9') {
+            digits = true;
+            if (num > (static_cast<unsigned __int128>(1) << 80)) usage_error("--seconds: too many digits");
+            num = num * 10 + static_cast<unsigned>(c - '0');
+            if (point) {
+                if (den > (static_cast<unsigned __int128>(1) << 80)) usage_error("--seconds: too many digits");
+                den *= 10;
+            }
+        } else {
+            usage_error("--seconds: not a non-negative decimal number: \"" + s + "\"");
+        }
+    }
+    if (!digits) usage_error("--seconds: not a non-negative decimal number: \"" + s + "\"");
+    unsigned __int128 v = num * rate / (den * 8);
+    if (v > UINT64_MAX) usage_error("--seconds: too long");
+    return static_cast<uint64_t>(v);
+}
+
+// The channel spec of --tone/--const/--random: a number or "all".
+std::vector<int> channel_list(const std::string& name, const std::string& s) {
+    std::vector<int> list;
+    if (s == "all") {
+        for (int c = 0; c < opt.channels; ++c) list.push_back(c);
+        return list;
+    }
+    uint64_t c = number(name, s);
+    if (c >= static_cast<uint64_t>(opt.channels))
+        usage_error("--" + name + ": channel " + s + " does not exist (" + std::to_string(opt.channels) +
+                    " channels)");
+    list.push_back(static_cast<int>(c));
+    return list;
+}
+
+void resolve_sources() {
+    sources.assign(static_cast<size_t>(opt.channels), ChannelSource{});
+    for (const std::string& arg : opt.source_args) {
+        size_t eq = arg.find('=');
+        std::string name = arg.substr(2, eq - 2);
+        std::vector<std::string> parts = split(arg.substr(eq + 1), ':');
+        if (name == "tone") {
+            if (parts.size() != 3) usage_error("--tone: expected CH:FREQ:AMP, got \"" + arg.substr(eq + 1) + "\"");
+            double freq = real_number(name, parts[1]), amp = real_number(name, parts[2]);
+            if (freq < 0.0) usage_error("--tone: negative frequency");
+            if (amp < 0.0 || amp > 1.0) usage_error("--tone: amplitude must be 0..1");
+            if (opt.rate == 0) usage_error("--tone: needs a rate above 0");
+            if (freq >= static_cast<double>(opt.rate) / 2.0) usage_error("--tone: frequency must be below half the rate");
+            for (int c : channel_list(name, parts[0])) {
+                ChannelSource& src = sources[static_cast<size_t>(c)];
+                if (src.kind != SourceKind::Tone) src = ChannelSource{SourceKind::Tone, 0, 0, {}};
+                if (src.tones.size() >= static_cast<size_t>(dsdmod::kMaxTones))
+                    usage_error("--tone: at most 8 tones per channel");
+                src.tones.push_back({freq, amp});
+            }
+        } else {
+            if (parts.size() != 2) usage_error("--" + name + ": expected CH:VALUE, got \"" + arg.substr(eq + 1) + "\"");
+            uint64_t v = number(name, parts[1], name == "const" ? UINT8_MAX : UINT64_MAX);
+            for (int c : channel_list(name, parts[0])) {
+                ChannelSource& src = sources[static_cast<size_t>(c)];
+                src = ChannelSource{};
+                if (name == "const") {
+                    src.kind = SourceKind::Const;
+                    src.value = static_cast<uint8_t>(v);
+                } else {
+                    src.kind = SourceKind::Random;
+                    src.seed = v;
+                }
+            }
+        }
+    }
+}
+
+// ---- output ----------------------------------------------------------------
+
+struct Out {
+    FILE* f = nullptr;
+    uint64_t written = 0;
+    uint64_t limit = UINT64_MAX;  // --truncate: nothing past it is written
+};
+
+Out out;
+
+void out_write(const void* p, size_t n) {
+    if (out.written >= out.limit) return;
+    uint64_t room = out.limit - out.written;
+    size_t take = n > room ? static_cast<size_t>(room) : n;
+    if (take > 0 && std::fwrite(p, 1, take, out.f) != take) io_error("writing " + opt.output);
+    out.written += take;
+}
+
+void out_write(const std::vector<uint8_t>& b) { out_write(b.data(), b.size()); }
+
+void put_be(std::vector<uint8_t>& b, uint64_t v, int width) {
+    for (int i = width - 1; i >= 0; --i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+void put_str(std::vector<uint8_t>& b, const std::string& s) { b.insert(b.end(), s.begin(), s.end()); }
+
+// ---- sound data ------------------------------------------------------------
+
+struct ChannelState {
+    dsdmod::Modulator mod;
+    dsdmod::ToneGen tone;
+    uint64_t rng = 0;
+    std::vector<double> scratch;
+};
+
+std::vector<ChannelState> states;
+
+uint64_t splitmix64(uint64_t& s) {
+    uint64_t z = (s += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+void prepare_channels() {
+    states.assign(sources.size(), ChannelState{});
+    const double rate = static_cast<double>(opt.rate);
+    // The noise zeros cover 20 kHz at the usual rates; odd low rates keep
+    // the same share of their band.
+    const double band = std::min(dsdmod::kDefaultBandHz, rate / 141.12);
+    for (size_t c = 0; c < sources.size(); ++c) {
+        const ChannelSource& src = sources[c];
+        ChannelState& st = states[c];
+        if (src.kind == SourceKind::Tone) {
+            if (!dsdmod::modulator_design(st.mod, opt.order, rate, band, opt.ntf_gain))
+                usage_error("cannot design a modulator of order " + std::to_string(opt.order) + " with gain " +
+                            std::to_string(opt.ntf_gain));
+            for (const ToneSpec& t : src.tones) dsdmod::tone_add(st.tone, t.freq, t.amp, rate);
+        } else if (src.kind == SourceKind::Random) {
+            // Each channel gets its own stream: --random=all:S and
+            // --random=N:S give channel N the same bytes.
+            st.rng = src.seed ^ (0xD1B54A32D192ED03ull * (c + 1));
+        }
+    }
+}
+
+void fill_channel(size_t c, uint8_t* buf, size_t n) {
+    const ChannelSource& src = sources[c];
+    ChannelState& st = states[c];
+    switch (src.kind) {
+        case SourceKind::Idle:
+            std::memset(buf, 0x69, n);
+            break;
+        case SourceKind::Const:
+            std::memset(buf, src.value, n);
+            break;
+        case SourceKind::Random: {
+            size_t i = 0;
+            for (; i + 8 <= n; i += 8) {
+                uint64_t r = splitmix64(st.rng);
+                std::memcpy(buf + i, &r, 8);
+            }
+            if (i < n) {
+                uint64_t r = splitmix64(st.rng);
+                std::memcpy(buf + i, &r, n - i);
+            }
+            break;
+        }
+        case SourceKind::Tone: {
+            constexpr size_t kPiece = 4096;  // bytes modulated per tone block
+            st.scratch.resize(kPiece * 8);
+            for (size_t i = 0; i < n; i += kPiece) {
+                size_t len = std::min(kPiece, n - i);
+                dsdmod::tone_fill(st.tone, st.scratch.data(), len * 8);
+                dsdmod::modulator_run(st.mod, st.scratch.data(), buf + i, len);
+            }
+            break;
+        }
+    }
+}
+
+void write_sound() {
+    const size_t ch = sources.size();
+    const size_t frames_per_block = std::max<size_t>(1, (size_t{4} << 20) / ch);
+    std::vector<std::vector<uint8_t>> chan(ch);
+    std::vector<uint8_t> inter(ch > 1 ? frames_per_block * ch : 0);
+    uint64_t left = bytes_per_channel;
+    while (left > 0 && out.written < out.limit) {
+        size_t n = static_cast<size_t>(std::min<uint64_t>(left, frames_per_block));
+        std::vector<std::thread> workers;
+        for (size_t c = 0; c < ch; ++c) {
+            chan[c].resize(n);
+            // Tones are the slow part: one thread per tone channel.
+            if (sources[c].kind == SourceKind::Tone && ch > 1)
+                workers.emplace_back(fill_channel, c, chan[c].data(), n);
+            else
+                fill_channel(c, chan[c].data(), n);
+        }
+        for (auto& w : workers) w.join();
+        if (ch == 1) {
+            out_write(chan[0].data(), n);
+        } else {
+            for (size_t c = 0; c < ch; ++c) {
+                const uint8_t* src = chan[c].data();
+                uint8_t* dst = inter.data() + c;
+                for (size_t i = 0; i < n; ++i) dst[i * ch] = src[i];
+            }
+            out_write(inter.data(), n * ch);
+        }
+        left -= n;
+    }
+}
+
+// ---- DSDIFF ----------------------------------------------------------------
+
+// A chunk with its 12-byte header; the declared size may differ from the
+// body's length on request. Odd bodies get their pad byte.
+void add_chunk(std::vector<uint8_t>& b, const std::string& id, const std::vector<uint8_t>& body,
+               const Opt<uint64_t>& declared = {}) {
+    put_str(b, id);
+    put_be(b, declared.set ? declared.value : body.size(), 8);
+    b.insert(b.end(), body.begin(), body.end());
+    if (body.size() & 1u) b.push_back(0);
+}
+
+std::vector<uint8_t> filler(uint64_t size, bool trailing) {
+    if (size > (uint64_t{256} << 20)) usage_error("extra chunks are limited to 256 MiB");
+    std::vector<uint8_t> body(static_cast<size_t>(size));
+    for (size_t i = 0; i < body.size(); ++i) body[i] = trailing ? 0xFF : static_cast<uint8_t>(i);
+    return body;
+}
+
+std::vector<std::string> channel_ids(size_t count) {
+    std::vector<std::string> ids;
+    for (size_t i = 0; i < count; ++i) {
+        std::string id;
+        if (opt.ids.set && i < opt.ids.value.size()) {
+            id = unescape("ids", opt.ids.value[i]);
+            if (id.size() > 4) usage_error("--ids: identifier longer than 4 bytes: \"" + opt.ids.value[i] + "\"");
+        } else if (count == 2) {
+            id = i == 0 ? "SLFT" : "SRGT";
+        } else {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "C%03zu", i % 1000);
+            id = buf;
+        }
+        id.resize(4, '\0');
+        ids.push_back(id);
+    }
+    return ids;
+}
+
+// The file around the sound data: header before it, pad byte and extra
+// chunks after it.
+struct Layout {
+    std::vector<uint8_t> head;
+    bool pad = false;  // a zero byte right after the sound data
+    std::vector<uint8_t> tail;
+    uint64_t data_bytes = 0;
+};
+
+Layout dsdiff_layout() {
+    Layout l;
+    const uint64_t channels = static_cast<uint64_t>(opt.channels);
+    if (bytes_per_channel > UINT64_MAX / channels) usage_error("sound data longer than 2^64 bytes");
+    l.data_bytes = bytes_per_channel * channels;
+    const uint64_t declared_count = opt.chnl_count.set ? opt.chnl_count.value : channels;
+    if (opt.ids.set && !opt.chnl_count.set && opt.ids.value.size() != channels)
+        usage_error("--ids: " + std::to_string(opt.ids.value.size()) + " identifiers for " +
+                    std::to_string(channels) + " channels");
+
+    std::vector<uint8_t>& head = l.head;
+    put_str(head, "FRM8");
+    put_be(head, 0, 8);  // form size, patched below
+    put_str(head, "DSD ");
+
+    if (!opt.no_fver) {
+        std::vector<uint8_t> body;
+        put_be(body, opt.fver_value.set ? opt.fver_value.value : 0x01050000, 4);
+        add_chunk(head, "FVER", body, opt.fver_size);
+    }
+    for (const ExtraChunk& e : opt.unknown_chunks) add_chunk(head, e.id, filler(e.size, false));
+
+    std::vector<uint8_t> prop;
+    put_str(prop, "SND ");
+    for (const ExtraChunk& e : opt.unknown_props) add_chunk(prop, e.id, filler(e.size, false));
+    if (!opt.no_fs) {
+        std::vector<uint8_t> body;
+        put_be(body, opt.rate, 4);
+        add_chunk(prop, "FS  ", body, opt.fs_size);
+    }
+    if (!opt.no_chnl) {
+        std::vector<uint8_t> body;
+        put_be(body, declared_count, 2);
+        for (const std::string& id : channel_ids(static_cast<size_t>(declared_count))) put_str(body, id);
+        add_chunk(prop, "CHNL", body, opt.chnl_size);
+    }
+    if (!opt.no_cmpr) {
+        // Count byte plus name are padded to an even length inside the
+        // sub-chunk, and the size includes that pad.
+        const std::string name = opt.cmpr_name.set ? opt.cmpr_name.value : "not compressed";
+        std::vector<uint8_t> body;
+        put_str(body, opt.cmpr_type.set ? opt.cmpr_type.value : "DSD ");
+        body.push_back(static_cast<uint8_t>(name.size()));
+        put_str(body, name);
+        if (name.size() % 2 == 0) body.push_back(0);
+        add_chunk(prop, "CMPR", body);
+    }
+    if (opt.abss) add_chunk(prop, "ABSS", std::vector<uint8_t>(8, 0), opt.abss_size);
+    if (opt.lsco) add_chunk(prop, "LSCO", std::vector<uint8_t>(2, 0), opt.lsco_size);
+    put_str(head, "PROP");
+    put_be(head, opt.prop_size.set ? opt.prop_size.value : prop.size(), 8);
+    head.insert(head.end(), prop.begin(), prop.end());
+
+    if (opt.dsti) add_chunk(head, "DSTI", std::vector<uint8_t>(12, 0));
+
+    put_str(head, opt.sound_id.set ? opt.sound_id.value : "DSD ");
+    put_be(head, opt.data_size.set ? opt.data_size.value : l.data_bytes, 8);
+
+    // Chunks after the sound data need it padded to an even length.
+    l.pad = (l.data_bytes & 1u) && !opt.trailing_chunks.empty();
+    for (const ExtraChunk& e : opt.trailing_chunks) add_chunk(l.tail, e.id, filler(e.size, true));
+
+    // The form size counts the sound data even when --header-only leaves
+    // it out: the header describes the whole file.
+    unsigned __int128 form = static_cast<unsigned __int128>(head.size() - 12) + l.data_bytes + (l.pad ? 1 : 0) +
+                             l.tail.size();
+    if (form > UINT64_MAX && !opt.form_size.set) usage_error("form size above 2^64");
+    uint64_t form_size = opt.form_size.set ? opt.form_size.value : static_cast<uint64_t>(form);
+    for (int i = 0; i < 8; ++i) head[static_cast<size_t>(4 + i)] = static_cast<uint8_t>(form_size >> (8 * (7 - i)));
+    return l;
+}
+
+// ---- WSD -------------------------------------------------------------------
+
+Layout wsd_layout() {
+    Layout l;
+    const uint64_t channels = static_cast<uint64_t>(opt.channels);
+    if (bytes_per_channel > (UINT64_MAX - 2048) / channels) usage_error("sound data longer than 2^64 bytes");
+    l.data_bytes = bytes_per_channel * channels;
+    const uint64_t file_size = opt.wsd_file_size.set ? opt.wsd_file_size.value : 2048 + l.data_bytes;
+
+    std::vector<uint8_t>& h = l.head;
+    put_str(h, "1bit");
+    put_be(h, 0, 4);
+    h.push_back(static_cast<uint8_t>(opt.wsd_version.set ? opt.wsd_version.value : 0x11));
+    put_be(h, 0, 3);
+    if (opt.wsd_size_order.set && opt.wsd_size_order.value == "be64") {
+        put_be(h, file_size, 8);
+    } else {
+        // Two big-endian halves, the low one first.
+        put_be(h, file_size & 0xFFFFFFFFu, 4);
+        put_be(h, file_size >> 32, 4);
+    }
+    put_be(h, opt.wsd_text_offset.set ? opt.wsd_text_offset.value : 128, 4);
+    put_be(h, opt.wsd_data_offset.set ? opt.wsd_data_offset.value : 2048, 4);
+    put_be(h, 0, 4);
+    put_be(h, opt.wsd_play_time.set ? opt.wsd_play_time.value : 0, 4);
+    put_be(h, opt.rate, 4);
+    put_be(h, 0, 4);
+    h.push_back(static_cast<uint8_t>(opt.wsd_channels.set ? opt.wsd_channels.value : channels));
+    put_be(h, 0, 3);
+    put_be(h, opt.wsd_assignment.set ? opt.wsd_assignment.value : (channels == 2 ? 0x44000000 : 0), 4);
+    h.resize(2048, 0);  // the rest of the header and the text area stay empty
+    return l;
+}
+
+bool ends_with_wsd(const std::string& s) {
+    if (s.size() < 4) return false;
+    std::string ext = s.substr(s.size() - 4);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == ".wsd";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    parse_args(argc, argv);
+    const bool wsd = opt.format.empty() ? ends_with_wsd(opt.output) : opt.format == "wsd";
+    if (wsd && !opt.first_dff_option.empty()) usage_error(opt.first_dff_option + " applies to DSDIFF files only");
+    if (!wsd && !opt.first_wsd_option.empty()) usage_error(opt.first_wsd_option + " applies to WSD files only");
+    if (opt.seconds.set && opt.bytes.set) usage_error("give --seconds or --bytes, not both");
+    bytes_per_channel =
+        opt.bytes.set ? opt.bytes.value : bytes_from_seconds(opt.seconds.set ? opt.seconds.value : "1.0", opt.rate);
+    resolve_sources();
+    prepare_channels();
+    const Layout l = wsd ? wsd_layout() : dsdiff_layout();
+
+    // Everything is checked before the output is created.
+    const unsigned __int128 total = static_cast<unsigned __int128>(l.head.size()) +
+                                    (opt.header_only ? 0 : static_cast<unsigned __int128>(l.data_bytes) + l.pad) +
+                                    l.tail.size();
+    if (opt.truncate.set) {
+        if (opt.truncate.value > total) usage_error("--truncate is beyond the end of the file");
+        out.limit = opt.truncate.value;
+    }
+    out.f = std::fopen(opt.output.c_str(), "wb");
+    if (!out.f) io_error("cannot create " + opt.output);
+    out_write(l.head);
+    if (!opt.header_only) {
+        write_sound();
+        const uint8_t zero = 0;
+        if (l.pad) out_write(&zero, 1);
+    }
+    out_write(l.tail);
+    if (std::fclose(out.f) != 0) io_error("closing " + opt.output);
+    return 0;
+}
