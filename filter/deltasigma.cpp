@@ -68,29 +68,39 @@ constexpr int LANE_FLOATS = 16;
 static_assert(SLOTS == 2 * LANE_FLOATS);
 
 // Adds the table rows of one block into acc[side][slot offset]. For every
-// slot offset the additions run over byte positions, then channels.
+// slot offset the additions run over byte positions, then channels; the
+// two sides are independent chains of additions and run interleaved.
 __attribute__((target_clones("avx512f", "avx2", "default")))
 void accumulate(const uint8_t* block, int32_t block_bytes, float (*acc)[SLOTS]) {
     const int32_t k = channels;
-    for (int side = 0; side < 2; ++side) {
-        const int32_t count = add_count[side];
-        const int32_t* list = side_channels[side];
-        Lanes a0 = {}, a1 = {};
-        for (int32_t r = 0; r < block_bytes; ++r) {
-            const uint8_t* bytes = block + r * k;
-            const float* rows = coeff_work + r * 256 * SLOTS;
-            for (int32_t i = 0; i < count; ++i) {
-                const float* row = rows + bytes[list[i]] * SLOTS;
-                Lanes x0, x1;
-                std::memcpy(&x0, row, sizeof x0);
-                std::memcpy(&x1, row + LANE_FLOATS, sizeof x1);
-                a0 += x0;
-                a1 += x1;
-            }
+    const int32_t left_count = add_count[0], right_count = add_count[1];
+    const int32_t* left = side_channels[0];
+    const int32_t* right = side_channels[1];
+    Lanes l0 = {}, l1 = {}, r0 = {}, r1 = {};
+    for (int32_t r = 0; r < block_bytes; ++r) {
+        const uint8_t* bytes = block + r * k;
+        const float* rows = coeff_work + r * 256 * SLOTS;
+        for (int32_t i = 0; i < left_count; ++i) {
+            const float* row = rows + bytes[left[i]] * SLOTS;
+            Lanes x0, x1;
+            std::memcpy(&x0, row, sizeof x0);
+            std::memcpy(&x1, row + LANE_FLOATS, sizeof x1);
+            l0 += x0;
+            l1 += x1;
         }
-        std::memcpy(acc[side], &a0, sizeof a0);
-        std::memcpy(acc[side] + LANE_FLOATS, &a1, sizeof a1);
+        for (int32_t i = 0; i < right_count; ++i) {
+            const float* row = rows + bytes[right[i]] * SLOTS;
+            Lanes x0, x1;
+            std::memcpy(&x0, row, sizeof x0);
+            std::memcpy(&x1, row + LANE_FLOATS, sizeof x1);
+            r0 += x0;
+            r1 += x1;
+        }
     }
+    std::memcpy(acc[0], &l0, sizeof l0);
+    std::memcpy(acc[0] + LANE_FLOATS, &l1, sizeof l1);
+    std::memcpy(acc[1], &r0, sizeof r0);
+    std::memcpy(acc[1] + LANE_FLOATS, &r1, sizeof r1);
 }
 
 }  // namespace
