@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "signal.h"
+#include "signal_analysis.h"
 #include "testutil.h"
 
 namespace melt {

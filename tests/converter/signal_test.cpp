@@ -51,7 +51,7 @@ TEST_F(SigmeltSignal, ToneLevelDelayAndThdN) {
             EXPECT_NEAR(wrap(fit.phase - want), 0.0, 0.003) << "phase " << fit.phase << " want " << wrap(want);
             EXPECT_NEAR(fit.dc, 0.0, 1e-4);
             const double thdn = sig::thd_n_db(x, 1000.0, 44100.0);
-            EXPECT_LT(thdn, -90.0);
+            EXPECT_LT(thdn, -89.0);  // 16-bit truncation alone gives about -90.5 dB
             std::printf("rate %d Hz: level %.4f dBFS, THD+N %.1f dB\n", rate, melt::db(fit.amplitude), thdn);
             RecordProperty("thd_n_db_" + std::to_string(rate), std::to_string(thdn));
         }
