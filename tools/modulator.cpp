@@ -93,10 +93,10 @@ bool modulator_design(Modulator& m, int order, double rate, double band_hz, doub
         for (int it = 0; it < 200; ++it) {
             place_poles(m, x);
             double f = eval_zpk(m, -1.0).real() - h_inf;
+            if (std::abs(f) < 1e-13 || (it > 0 && f == fprev)) break;
             dx = it == 0 ? -f / 100.0 : -f * dx / (f - fprev);
             x = x + dx > 0.0 ? x + dx : x * 0.1;
             fprev = f;
-            if (std::abs(f) < 1e-12 || std::abs(dx) < 1e-14) break;
             if (x > 1e6) return false;
         }
     }
