@@ -59,51 +59,80 @@ alignas(64) float sum[2][SLOTS];
 int32_t data_index;
 float result[2];
 
-// GCC's generic vectors: 16 floats, lowered to whatever the clone of the
-// accumulating function has (four SSE adds, two AVX adds, one AVX-512 add).
-// Float additions round identically at every width, so all clones give the
-// same bits.
-typedef float Lanes __attribute__((vector_size(64)));
-constexpr int LANE_FLOATS = 16;
-static_assert(SLOTS == 2 * LANE_FLOATS);
-
 // Adds the table rows of one block into acc[side][slot offset]. For every
 // slot offset the additions run over byte positions, then channels; the
 // two sides are independent chains of additions and run interleaved.
-__attribute__((target_clones("avx512f", "avx2", "default")))
-void accumulate(const uint8_t* block, int32_t block_bytes, float (*acc)[SLOTS]) {
+// Lanes is the processor's native vector of W floats (GCC generic vectors);
+// float additions round the same at every width, so every width gives the
+// same bits.
+template <int W>
+__attribute__((always_inline)) inline void accumulate(const uint8_t* block, int32_t block_bytes,
+                                                      float (*acc)[SLOTS]) {
+    typedef float Lanes __attribute__((vector_size(4 * W)));
+    constexpr int V = SLOTS / W;
+    static_assert(SLOTS % W == 0);
     const int32_t k = channels;
     const int32_t left_count = add_count[0], right_count = add_count[1];
     const int32_t* left = side_channels[0];
     const int32_t* right = side_channels[1];
-    Lanes l0 = {}, l1 = {}, r0 = {}, r1 = {};
-    for (int32_t r = 0; r < block_bytes; ++r) {
-        const uint8_t* bytes = block + r * k;
-        const float* rows = coeff_work + r * 256 * SLOTS;
+    Lanes l[V] = {}, r[V] = {};
+    for (int32_t pos = 0; pos < block_bytes; ++pos) {
+        const uint8_t* bytes = block + pos * k;
+        const float* rows = coeff_work + pos * 256 * SLOTS;
         for (int32_t i = 0; i < left_count; ++i) {
             const float* row = rows + bytes[left[i]] * SLOTS;
-            Lanes x0, x1;
-            std::memcpy(&x0, row, sizeof x0);
-            std::memcpy(&x1, row + LANE_FLOATS, sizeof x1);
-            l0 += x0;
-            l1 += x1;
+            for (int j = 0; j < V; ++j) {
+                Lanes x;
+                std::memcpy(&x, row + j * W, sizeof x);
+                l[j] += x;
+            }
         }
         for (int32_t i = 0; i < right_count; ++i) {
             const float* row = rows + bytes[right[i]] * SLOTS;
-            Lanes x0, x1;
-            std::memcpy(&x0, row, sizeof x0);
-            std::memcpy(&x1, row + LANE_FLOATS, sizeof x1);
-            r0 += x0;
-            r1 += x1;
+            for (int j = 0; j < V; ++j) {
+                Lanes x;
+                std::memcpy(&x, row + j * W, sizeof x);
+                r[j] += x;
+            }
         }
     }
-    std::memcpy(acc[0], &l0, sizeof l0);
-    std::memcpy(acc[0] + LANE_FLOATS, &l1, sizeof l1);
-    std::memcpy(acc[1], &r0, sizeof r0);
-    std::memcpy(acc[1] + LANE_FLOATS, &r1, sizeof r1);
+    std::memcpy(acc[0], l, sizeof l);
+    std::memcpy(acc[1], r, sizeof r);
 }
 
+// The same loop compiled for each instruction set; the one to use is picked
+// once from what the processor has (the build itself assumes only SSE2).
+void accumulate_sse2(const uint8_t* block, int32_t block_bytes, float (*acc)[SLOTS]) {
+    accumulate<4>(block, block_bytes, acc);
+}
+__attribute__((target("avx2"))) void accumulate_avx2(const uint8_t* block, int32_t block_bytes,
+                                                      float (*acc)[SLOTS]) {
+    accumulate<8>(block, block_bytes, acc);
+}
+__attribute__((target("avx512f"))) void accumulate_avx512(const uint8_t* block, int32_t block_bytes,
+                                                           float (*acc)[SLOTS]) {
+    accumulate<16>(block, block_bytes, acc);
+}
+
+using AccumulateFn = void (*)(const uint8_t*, int32_t, float (*)[SLOTS]);
+constexpr AccumulateFn accumulate_levels[3] = {accumulate_sse2, accumulate_avx2, accumulate_avx512};
+
+int32_t best_vector_level() {
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f")) return 2;
+    if (__builtin_cpu_supports("avx2")) return 1;
+    return 0;
+}
+
+int32_t vector_level = -1;  // chosen on first use
+
 }  // namespace
+
+int32_t coeff_deltasigma_vector_level(int32_t highest) {
+    const int32_t best = best_vector_level();
+    vector_level = highest < 0 ? 0 : highest < best ? highest : best;
+    return vector_level;
+}
 
 int32_t coeff_deltasigma_init(int32_t rate, int32_t channel_count) {
     // The routing table has room for MAX_CHANNELS entries only.
@@ -163,8 +192,9 @@ float* coeff_deltasigma(const uint8_t* block) {
     }
     const int32_t block_bytes = 8 * p_coeff_info->rate_multiple;
 
+    if (vector_level < 0) vector_level = best_vector_level();
     alignas(64) float acc[2][SLOTS];
-    accumulate(block, block_bytes, acc);
+    accumulate_levels[vector_level](block, block_bytes, acc);
 
     // Walk the ring backwards: the slot read now was filled over the last
     // 32 calls and is complete.

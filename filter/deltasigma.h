@@ -37,6 +37,13 @@ extern ChannelSwitch channel_switches[MAX_CHANNELS];
 // coefficient set serves the rate.
 int32_t coeff_deltasigma_init(int32_t rate, int32_t channel_count);
 
+// Limits the vector instructions of coeff_deltasigma to at most `highest`
+// (0 SSE2, 1 AVX2, 2 AVX-512F) and returns the level now in use, which is
+// also limited by what the processor has. Without a call the best one is
+// used. Results are the same bits at every level; this exists for tests and
+// benchmarks.
+int32_t coeff_deltasigma_vector_level(int32_t highest);
+
 // Consumes one block (channel_count x 8 x rate_multiple bytes, interleaved)
 // and returns {left, right}, valid until the next call.
 float* coeff_deltasigma(const uint8_t* block);

@@ -178,31 +178,40 @@ TEST(Decimator, EqualsTheDirectForm) {
 }
 
 // Bit identity with the plain loops over long streams, random and
-// modulated, at every rate, channel count and routing.
+// modulated, at every rate, channel count and routing, with every set of
+// vector instructions that this processor has.
 TEST(Decimator, BitIdenticalToThePlainLoops) {
-    const int calls = 1200;
-    for (int rate : RATES)
-        for (int channels : {1, 2, 6, 10})
-            for (Routing routing : {Routing::EvenOdd, Routing::Both, Routing::LeftOnly, Routing::Mixed})
-                for (bool modulated : {false, true}) {
-                    if (modulated && routing != Routing::EvenOdd) continue;
-                    const int block = channels * set_for(rate).block_bytes;
-                    const auto stream = modulated
-                                            ? modulated_stream(rate, channels, calls, 0.5)
-                                            : random_stream(static_cast<size_t>(block) * calls, 7 * rate + channels);
-                    route(routing, channels);
-                    ASSERT_EQ(coeff_deltasigma_init(rate, channels), -1);
-                    ASSERT_EQ(reference::init(rate, channels), -1);
-                    for (int m = 0; m < calls; ++m) {
-                        const uint8_t* p = stream.data() + static_cast<size_t>(m) * block;
-                        float got[2], want[2];
-                        std::memcpy(got, coeff_deltasigma(p), sizeof got);
-                        std::memcpy(want, reference::filter(p), sizeof want);
-                        ASSERT_EQ(std::memcmp(got, want, sizeof got), 0)
-                            << label(rate, channels, routing) << (modulated ? " modulated" : " random") << " call "
-                            << m << ": " << got[0] << " " << got[1] << " vs " << want[0] << " " << want[1];
+    const int best = coeff_deltasigma_vector_level(99);
+    EXPECT_EQ(coeff_deltasigma_vector_level(-1), 0) << "SSE2 is always there";
+    std::printf("  vector levels checked: 0 to %d\n", best);
+    for (int level = 0; level <= best; ++level) {
+        ASSERT_EQ(coeff_deltasigma_vector_level(level), level);
+        const int calls = level == best ? 1200 : 300;
+        for (int rate : RATES)
+            for (int channels : {1, 2, 6, 10})
+                for (Routing routing : {Routing::EvenOdd, Routing::Both, Routing::LeftOnly, Routing::Mixed})
+                    for (bool modulated : {false, true}) {
+                        if (modulated && routing != Routing::EvenOdd) continue;
+                        const int block = channels * set_for(rate).block_bytes;
+                        const auto stream =
+                            modulated ? modulated_stream(rate, channels, calls, 0.5)
+                                      : random_stream(static_cast<size_t>(block) * calls, 7 * rate + channels);
+                        route(routing, channels);
+                        ASSERT_EQ(coeff_deltasigma_init(rate, channels), -1);
+                        ASSERT_EQ(reference::init(rate, channels), -1);
+                        for (int m = 0; m < calls; ++m) {
+                            const uint8_t* p = stream.data() + static_cast<size_t>(m) * block;
+                            float got[2], want[2];
+                            std::memcpy(got, coeff_deltasigma(p), sizeof got);
+                            std::memcpy(want, reference::filter(p), sizeof want);
+                            ASSERT_EQ(std::memcmp(got, want, sizeof got), 0)
+                                << "level " << level << ", " << label(rate, channels, routing)
+                                << (modulated ? " modulated" : " random") << " call " << m << ": " << got[0]
+                                << " " << got[1] << " vs " << want[0] << " " << want[1];
+                        }
                     }
-                }
+    }
+    coeff_deltasigma_vector_level(best);
 }
 
 // The plain loops themselves read the ring backwards: 0, 31, 30, ..., 1, 0.
