@@ -289,7 +289,11 @@ std::vector<double> remove_sine(const std::vector<double>& x, double freq, doubl
 double thd_n_db(const std::vector<double>& x, double freq, double rate, double lo_hz, double hi_hz) {
     SineFit f = fit_sine(x, freq, rate);
     if (f.amplitude <= 0.0) return 0.0;
-    double p = band_power(remove_sine(x, freq, rate), rate, lo_hz, hi_hz);
+    // What the fit leaves at the fundamental (content elsewhere leaks into
+    // a least-squares fit over a window of non-whole periods) is notched
+    // out: 8 bins either side, just past the window's main lobe.
+    const double notch = 8.0 * rate / static_cast<double>(pow2_floor(x.size()));
+    double p = band_power(remove_sine(x, freq, rate), rate, lo_hz, hi_hz, {freq}, notch);
     return 10.0 * std::log10(p / (f.amplitude * f.amplitude / 2.0));
 }
 

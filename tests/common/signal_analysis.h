@@ -92,7 +92,8 @@ double estimate_frequency(const std::vector<double>& x, double rate);
 std::vector<double> remove_sine(const std::vector<double>& x, double freq, double rate);
 
 // THD+N in dB: everything in lo_hz..hi_hz except the fundamental at freq,
-// relative to the fundamental's power.
+// relative to the fundamental's power. The fundamental is fitted and taken
+// out, and the bins right around it (+-8) are left out of the sum.
 double thd_n_db(const std::vector<double>& x, double freq, double rate, double lo_hz = 20.0,
                 double hi_hz = 20000.0);
 
