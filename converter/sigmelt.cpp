@@ -125,19 +125,47 @@ FILE* source_file() {
     }
 }
 
-// Reads the next block into `block`. False at the end of the input: the
-// bytes read stay unused. One read call per block gives the same blocks as
-// reading group by group, the group rule being applied to the count.
-bool read_block(uint8_t* block, int32_t block_bytes) {
+// Source bytes are read ahead in large pieces and handed out block by
+// block: the same bytes in the same order as reading each block (or each
+// group) by itself, without a call into the stream for every frame.
+std::array<uint8_t, 1 << 16> readahead;
+size_t readahead_pos = 0;
+size_t readahead_len = 0;
+
+// Copies up to `want` further source bytes to dst; fewer only at the end of
+// the sound (end of file, read error, or the end of the DSDIFF sound chunk).
+size_t read_source(uint8_t* dst, size_t want) {
+    if (readahead_len - readahead_pos >= want) {  // the usual case
+        std::memcpy(dst, readahead.data() + readahead_pos, want);
+        readahead_pos += want;
+        return want;
+    }
     FILE* f = source_file();
-    size_t want = static_cast<size_t>(block_bytes);
-    if (file_type == 1) want = static_cast<size_t>(std::min<uint64_t>(want, sound_remaining));
-    std::array<uint8_t, 640> scratch;
-    const size_t got = want > 0 ? std::fread(scratch.data(), 1, want, f) : 0;
-    if (file_type == 1) sound_remaining -= got;
-    if (!block_complete(got, static_cast<size_t>(block_bytes), static_cast<size_t>(channels))) return false;
-    std::memcpy(block, scratch.data(), got);
-    return true;
+    size_t got = 0;
+    while (got < want) {
+        if (readahead_pos == readahead_len) {
+            size_t piece = readahead.size();
+            if (file_type == 1) piece = static_cast<size_t>(std::min<uint64_t>(piece, sound_remaining));
+            readahead_pos = 0;
+            readahead_len = piece > 0 ? std::fread(readahead.data(), 1, piece, f) : 0;
+            if (file_type == 1) sound_remaining -= readahead_len;
+            if (readahead_len == 0) break;
+        }
+        const size_t n = std::min(want - got, readahead_len - readahead_pos);
+        std::memcpy(dst + got, readahead.data() + readahead_pos, n);
+        readahead_pos += n;
+        got += n;
+    }
+    return got;
+}
+
+// Reads the next block into `block`. False at the end of the input, the
+// block being dropped. The group rule decides on the count alone: the bytes
+// that a short last group lacks keep what the block held before, as they
+// are not written.
+bool read_block(uint8_t* block, int32_t block_bytes) {
+    const size_t got = read_source(block, static_cast<size_t>(block_bytes));
+    return block_complete(got, static_cast<size_t>(block_bytes), static_cast<size_t>(channels));
 }
 
 void show_status() {
@@ -185,8 +213,6 @@ void produce_pass(uint8_t* block, int32_t block_bytes) {
 void open_source() {
     FILE* src = std::fopen(srcFileName, "rb");
     if (src == nullptr) report_exit(100, MODULE, 99, "file %s open error.\n", srcFileName);
-    // A larger buffer than stdio's default: fewer reads for the block loop.
-    std::setvbuf(src, nullptr, _IOFBF, 1 << 16);
 
     file_type = 0;
     dsdiff_info.file = src;
