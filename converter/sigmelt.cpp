@@ -73,8 +73,13 @@ void interrupt(int) { interrupted.store(-1); }
 void file_out_loop() {
     Ringbuffer* rb = soundbuffer;
     if (!writeWavHeader(fpOutFile, PLACEHOLDER_FRAMES)) {
-        // Nothing can be written after a header that did not go out.
+        // Nothing can be written after a header that did not go out, and
+        // the piece of it that did would claim the placeholder's 16 GiB of
+        // sound: leave the file empty instead.
         write_failed.store(true);
+        std::clearerr(fpOutFile);
+        if (ftruncate(fileno(fpOutFile), 0) != 0) {
+        }
         thread_end_flag.store(-1);
         return;
     }
