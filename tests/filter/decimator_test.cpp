@@ -12,6 +12,7 @@
 
 #include "deltasigma.h"
 #include "reference_decimator.h"
+#include "testutil.h"
 
 // The decimator reads the routing that the converter owns.
 ChannelSwitch channel_switches[MAX_CHANNELS];
@@ -369,6 +370,71 @@ TEST(Decimator, FailedInitKeepsTheRunningFilter) {
         const float* want = reference::filter(stream.data() + 16 * m);
         ASSERT_EQ(y[0], want[0]) << m;
         ASSERT_EQ(y[1], want[1]) << m;
+    }
+}
+
+// Amplitude of a sine of `freq` Hz fitted over whole periods of `y`
+// (44100 Hz), and the ratio of its power to what is left, in dB.
+struct Fit {
+    double amplitude;
+    double snr_db;
+};
+
+Fit fit_sine(const std::vector<double>& y, double freq) {
+    double c = 0.0, s = 0.0;
+    for (size_t i = 0; i < y.size(); ++i) {
+        const double ph = 2.0 * std::numbers::pi * freq * i / 44100.0;
+        c += y[i] * std::cos(ph);
+        s += y[i] * std::sin(ph);
+    }
+    c *= 2.0 / y.size();
+    s *= 2.0 / y.size();
+    double residual = 0.0;
+    for (size_t i = 0; i < y.size(); ++i) {
+        const double ph = 2.0 * std::numbers::pi * freq * i / 44100.0;
+        const double e = y[i] - c * std::cos(ph) - s * std::sin(ph);
+        residual += e * e;
+    }
+    const double a = std::hypot(c, s);
+    return {a, 10.0 * std::log10(a * a / 2.0 / (residual / y.size()))};
+}
+
+// Tones from the project's generator (a high-order modulator, in a WSD
+// file) come out at their amplitude and clean; a side with two channels,
+// one of them idle, carries half the tone.
+TEST(Decimator, GeneratorTonesComeOutAtTheirLevel) {
+    const std::string dir = testutil::make_temp_dir();
+    for (int rate : RATES) {
+        const std::string path = dir + "/tones" + std::to_string(rate) + ".wsd";
+        ASSERT_TRUE(testutil::dsdgen({"--rate=" + std::to_string(rate), "--channels=4", "--seconds=0.12",
+                                      "--tone=0:1000:0.5", "--tone=3:5000:0.25", path}));
+        const std::vector<uint8_t> file = testutil::read_file(path);
+        ASSERT_GT(file.size(), 2048u);
+        const size_t data = testutil::be(file, 0x18, 4);
+        const int block = 4 * set_for(rate).block_bytes;
+        const int calls = static_cast<int>((file.size() - data) / block);
+        ASSERT_GE(calls, SLOTS + 4410);
+
+        for (bool with_idle : {false, true}) {
+            std::memset(channel_switches, 0, sizeof channel_switches);
+            channel_switches[0].to_left = 1;
+            channel_switches[3].to_right = 1;
+            if (with_idle) channel_switches[2].to_left = 1;
+            ASSERT_EQ(coeff_deltasigma_init(rate, 4), -1);
+            std::vector<double> left, right;
+            for (int m = 0; m < SLOTS + 4410; ++m) {
+                const float* y = coeff_deltasigma(file.data() + data + static_cast<size_t>(block) * m);
+                if (m >= SLOTS) left.push_back(y[0]), right.push_back(y[1]);
+            }
+            const Fit l = fit_sine(left, 1000.0), r = fit_sine(right, 5000.0);
+            std::printf("  %8d Hz%s: 1 kHz at %.5f (%.1f dB clean), 5 kHz at %.5f (%.1f dB clean)\n", rate,
+                        with_idle ? " with an idle channel on the left" : "", l.amplitude, l.snr_db, r.amplitude,
+                        r.snr_db);
+            EXPECT_NEAR(l.amplitude, with_idle ? 0.25 : 0.5, 0.0005) << rate;
+            EXPECT_NEAR(r.amplitude, 0.25, 0.0003) << rate;
+            EXPECT_GT(l.snr_db, 100.0) << rate;
+            EXPECT_GT(r.snr_db, 100.0) << rate;
+        }
     }
 }
 
