@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -19,16 +20,35 @@
 
 namespace hostile {
 
+struct Capture {
+    int out_fd = -1, err_fd = -1;
+    std::string out, err;
+    std::thread reader;
+};
+
 namespace {
 
-std::string capture_dir() {
-    static const std::string dir = testutil::make_temp_dir();
-    return dir;
-}
-
-std::string read_text(const std::string& path) {
-    const std::vector<uint8_t> b = testutil::read_file(path);
-    return std::string(b.begin(), b.end());
+void drain(Capture* c) {
+    struct pollfd fds[2] = {{c->out_fd, POLLIN, 0}, {c->err_fd, POLLIN, 0}};
+    int open_fds = 2;
+    char buf[65536];
+    while (open_fds > 0) {
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+            const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                (i == 0 ? c->out : c->err).append(buf, static_cast<size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_fds;
+            }
+        }
+    }
 }
 
 // Only async-signal-safe calls between fork and exec.
@@ -52,21 +72,21 @@ std::string read_text(const std::string& path) {
 }  // namespace
 
 Child spawn(const std::vector<std::string>& argv, const Options& options) {
-    static std::atomic<int> counter{0};
     Child c;
     c.options = options;
-    const std::string base = capture_dir() + "/run" + std::to_string(counter++);
-    c.out_path = base + ".out";
-    c.err_path = base + ".err";
-    const int out_fd = open(c.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const int err_fd = open(c.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int outp[2], errp[2];
+    if (pipe2(outp, O_CLOEXEC) != 0 || pipe2(errp, O_CLOEXEC) != 0) return c;
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     c.pid = fork();
-    if (c.pid == 0) child_exec(args, out_fd, err_fd, options);
-    close(out_fd);
-    close(err_fd);
+    if (c.pid == 0) child_exec(args, outp[1], errp[1], options);
+    close(outp[1]);
+    close(errp[1]);
+    c.capture = std::make_shared<Capture>();
+    c.capture->out_fd = outp[0];
+    c.capture->err_fd = errp[0];
+    c.capture->reader = std::thread(drain, c.capture.get());
     return c;
 }
 
@@ -85,6 +105,7 @@ Outcome wait(Child& c) {
     Outcome o;
     if (c.pid < 0) {
         o.err = "fork failed";
+        o.timed_out = true;
         return o;
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(c.options.timeout_seconds);
@@ -97,16 +118,16 @@ Outcome wait(Child& c) {
             c.reaped = true;
             break;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    // The pipes close when the child (and anything it left running) ends.
+    c.capture->reader.join();
     if (WIFEXITED(c.wait_status))
         o.status = WEXITSTATUS(c.wait_status);
     else if (WIFSIGNALED(c.wait_status))
         o.signal = WTERMSIG(c.wait_status);
-    o.out = read_text(c.out_path);
-    o.err = read_text(c.err_path);
-    unlink(c.out_path.c_str());
-    unlink(c.err_path.c_str());
+    o.out = c.capture->out;
+    o.err = c.capture->err;
     return o;
 }
 

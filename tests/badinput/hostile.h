@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,16 +26,20 @@ struct Outcome {
     std::string out, err;
 };
 
+// What a child prints, drained from its pipes by a thread of our own (pipes,
+// not files: a file-size limit must not swallow the reports).
+struct Capture;
+
 struct Child {
     pid_t pid = -1;
-    std::string out_path, err_path;
+    std::shared_ptr<Capture> capture;
     Options options;
     bool reaped = false;
     int wait_status = 0;
 };
 
 // Starts argv[0] (no shell), standard input from /dev/null, standard output
-// and error into files.
+// and error into pipes.
 Child spawn(const std::vector<std::string>& argv, const Options& options = {});
 
 // True once the child has ended (it is then reaped).

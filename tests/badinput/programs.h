@@ -36,11 +36,16 @@ struct Expect {
     int status = 0;
     int channels = 2;            // of the source, to size partial copies
     int64_t sigmelt_frames = -1;  // exact frame count of a successful conversion, -1 for any
+    bool check_outputs = true;    // false where the output name is taken by something else
 };
 
 // Runs one mode and checks it all; removes the outputs afterwards.
 void check_mode(Mode m, const std::string& src, const std::string& dir, const std::vector<std::string>& ids,
                 const Expect& e, const hostile::Options& opt = {});
+
+// All five modes at once (their outputs never meet), `e` indexed by Mode.
+void check_all_modes(const std::string& src, const std::string& dir, const std::vector<std::string>& ids,
+                     const Expect (&e)[5], const hostile::Options& opt = {});
 
 // Judges an outcome that has already happened (the run is the caller's).
 void judge(Mode m, const hostile::Outcome& o, const std::string& src, const std::string& dir, const Expect& e);

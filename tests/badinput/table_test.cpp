@@ -218,13 +218,13 @@ void run_row(const Row& row, const std::string& ext) {
         testutil::write_file(src, bytes);
     }
     const int expected[] = {row.sigmelt, row.show, row.chanfork, row.show, row.chx4};
+    bad::Expect e[5];
     for (bad::Mode m : bad::kModes) {
-        bad::Expect e;
-        e.status = expected[m];
-        e.channels = row.channels;
-        e.sigmelt_frames = row.frames;
-        bad::check_mode(m, src, dir, row.ids, e);
+        e[m].status = expected[m];
+        e[m].channels = row.channels;
+        e[m].sigmelt_frames = row.frames;
     }
+    bad::check_all_modes(src, dir, row.ids, e);
 }
 
 TEST_P(BadInput, EveryProgramEndsCleanly) {
