@@ -5,6 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 int show_dsdiff_info(const char* path) {
     DsdiffInfo info{};
     info.file = std::fopen(path, "rb");
@@ -57,22 +61,97 @@ int find_channel(const DsdiffInfo& info, const char id[4]) {
 
 namespace {
 
-// Frames per read: large reads and writes keep the copy near the speed of
-// a plain file copy; 64 Ki frames are at most 640 KiB of source.
-constexpr size_t COPY_FRAMES = size_t{1} << 16;
-
 std::array<uint8_t, COPY_FRAMES * DSDIFF_MAX_CHANNELS> frame_buffer;
 std::array<uint8_t, COPY_FRAMES * 2> pair_buffer;
 
-bool write_pairs(const PairOutput& out, const uint8_t* frames, size_t frame_count, int channel_count) {
-    const uint8_t* left = frames + out.left;
-    const uint8_t* right = frames + out.right;
-    uint8_t* dst = pair_buffer.data();
-    for (size_t i = 0; i < frame_count; ++i) {
-        dst[2 * i] = left[i * channel_count];
-        dst[2 * i + 1] = right[i * channel_count];
+// Byte gather, one output at a time: dst[2i] = frame i's byte `left`,
+// dst[2i+1] = its byte `right`. Returns the number of frames done.
+size_t gather_pairs_scalar(const uint8_t* frames, size_t count, int channel_count, int left, int right,
+                           uint8_t* dst) {
+    const uint8_t* l = frames + left;
+    const uint8_t* r = frames + right;
+    const size_t stride = static_cast<size_t>(channel_count);
+    for (size_t i = 0; i < count; ++i) {
+        dst[2 * i] = l[i * stride];
+        dst[2 * i + 1] = r[i * stride];
     }
-    return std::fwrite(dst, 1, 2 * frame_count, out.file) == 2 * frame_count;
+    return count;
+}
+
+#if defined(__x86_64__)
+// With 2, 4 or 8 channels whole frames sit inside each 16-byte lane, so a
+// byte shuffle per 32-byte load picks the pairs out: each load gives every
+// lane 32 / CC output bytes, CC / 2 loads fill 32 output bytes, and a dword
+// permutation puts the two lanes' pieces in frame order. Handles blocks of
+// 16 frames and returns how many frames it did.
+template <int CC>
+__attribute__((target("avx2"))) size_t gather_pairs_avx2(const uint8_t* frames, size_t count, int left, int right,
+                                                          uint8_t* dst) {
+    constexpr int P = 16 / CC;  // frames per lane
+    constexpr int C = 2 * P;    // output bytes per lane and load
+    constexpr int G = CC / 2;   // loads per 32 output bytes
+    __m256i masks[G];
+    for (int j = 0; j < G; ++j) {
+        alignas(32) int8_t m[32];
+        std::memset(m, 0x80, sizeof m);  // high bit set: byte becomes 0
+        for (int lane = 0; lane < 2; ++lane) {
+            for (int f = 0; f < P; ++f) {
+                m[16 * lane + C * j + 2 * f] = static_cast<int8_t>(f * CC + left);
+                m[16 * lane + C * j + 2 * f + 1] = static_cast<int8_t>(f * CC + right);
+            }
+        }
+        masks[j] = _mm256_load_si256(reinterpret_cast<const __m256i*>(m));
+    }
+    // Output piece u (C bytes) is lane u % 2 of load u / 2.
+    alignas(32) int32_t order_words[8];
+    for (int d = 0; d < 8; ++d) {
+        const int u = d / (C / 4), w = d % (C / 4);
+        order_words[d] = (u % 2) * 4 + (C * (u / 2)) / 4 + w;
+    }
+    const __m256i order = _mm256_load_si256(reinterpret_cast<const __m256i*>(order_words));
+
+    const size_t blocks = count / 16;
+    for (size_t b = 0; b < blocks; ++b) {
+        const uint8_t* src = frames + b * 16 * CC;
+        __m256i acc = _mm256_setzero_si256();
+        for (int j = 0; j < G; ++j) {
+            const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 32 * j));
+            acc = _mm256_or_si256(acc, _mm256_shuffle_epi8(v, masks[j]));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 32 * b), _mm256_permutevar8x32_epi32(acc, order));
+    }
+    return blocks * 16;
+}
+
+bool have_avx2() {
+    static const bool yes = __builtin_cpu_supports("avx2");
+    return yes;
+}
+#endif
+
+}  // namespace
+
+void gather_pairs(const uint8_t* frames, size_t count, int channel_count, int left, int right, uint8_t* dst) {
+    size_t done = 0;
+#if defined(__x86_64__)
+    if (have_avx2()) {
+        if (channel_count == 8)
+            done = gather_pairs_avx2<8>(frames, count, left, right, dst);
+        else if (channel_count == 4)
+            done = gather_pairs_avx2<4>(frames, count, left, right, dst);
+        else if (channel_count == 2)
+            done = gather_pairs_avx2<2>(frames, count, left, right, dst);
+    }
+#endif
+    const size_t offset = done * static_cast<size_t>(channel_count);
+    gather_pairs_scalar(frames + offset, count - done, channel_count, left, right, dst + 2 * done);
+}
+
+namespace {
+
+bool write_pairs(const PairOutput& out, const uint8_t* frames, size_t frame_count, int channel_count) {
+    gather_pairs(frames, frame_count, channel_count, out.left, out.right, pair_buffer.data());
+    return std::fwrite(pair_buffer.data(), 1, 2 * frame_count, out.file) == 2 * frame_count;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // matching and the frame copy that fans channel pairs out to stereo files.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -31,6 +32,15 @@ void channel_id_bytes(const char* arg, char out[4]);
 // case-sensitive); the later channel wins when the file repeats an
 // identifier. -1 when there is none.
 int find_channel(const DsdiffInfo& info, const char id[4]);
+
+// Frames per read of the copy: large reads and writes (at most 2.5 MiB and
+// 512 KiB) keep it near the speed of a plain file copy; small ones spend
+// their time in system calls.
+constexpr size_t COPY_FRAMES = size_t{1} << 18;
+
+// dst[2i] = byte `left` and dst[2i+1] = byte `right` of frame i, for `count`
+// frames of `channel_count` bytes.
+void gather_pairs(const uint8_t* frames, size_t count, int channel_count, int left, int right, uint8_t* dst);
 
 // One stereo output of the copy: its stream and the frame positions of the
 // bytes that become its left and right channel.

@@ -96,7 +96,7 @@ CopyResult reference_copy(const std::vector<uint8_t>& src, uint64_t data_size, i
 
 TEST(CopyChannelPairs, MatchesTheFrameByFrameCopy) {
     std::mt19937_64 rng(42);
-    const uint64_t READ = 65536;  // frames per read inside the copy
+    const uint64_t READ = COPY_FRAMES;  // frames per read inside the copy
     // (frames in the stream, extra bytes, declared size in frames + bytes)
     const struct {
         int channels;
@@ -112,6 +112,8 @@ TEST(CopyChannelPairs, MatchesTheFrameByFrameCopy) {
         {1, 0, 0},
         {10, 0, 100},                             // read error at 0
         {2, 2 * 77, 2 * 77},
+        {4, 4 * (READ + 33), 4 * (READ + 33)},    // a full read, then a short one
+        {6, 6 * 5000 + 4, 6 * 5000 + 5},          // read error in the cut frame is no error
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.channels << " ch, " << c.stream_bytes << " bytes, size " << c.data_size);
@@ -141,6 +143,30 @@ TEST(CopyChannelPairs, MatchesTheFrameByFrameCopy) {
             std::fclose(outs[k].file);
         }
         std::fclose(in);
+    }
+}
+
+TEST(GatherPairs, EveryChannelCountAndPairAgreesWithTheDefinition) {
+    std::mt19937 rng(7);
+    std::vector<uint8_t> frames(10 * 300);
+    for (auto& b : frames) b = static_cast<uint8_t>(rng());
+    for (int cc = 1; cc <= 10; ++cc) {
+        for (int left = 0; left < cc; ++left) {
+            for (int right = 0; right < cc; ++right) {
+                for (size_t count : {0, 1, 15, 16, 17, 31, 32, 33, 64, 299}) {
+                    SCOPED_TRACE(testing::Message() << cc << " ch, " << left << "/" << right << ", " << count);
+                    std::vector<uint8_t> expected(2 * count), actual(2 * count + 1, 0xEE);
+                    for (size_t i = 0; i < count; ++i) {
+                        expected[2 * i] = frames[i * static_cast<size_t>(cc) + static_cast<size_t>(left)];
+                        expected[2 * i + 1] = frames[i * static_cast<size_t>(cc) + static_cast<size_t>(right)];
+                    }
+                    gather_pairs(frames.data(), count, cc, left, right, actual.data());
+                    EXPECT_EQ(actual.back(), 0xEE);  // nothing written past the pairs
+                    actual.pop_back();
+                    ASSERT_EQ(actual, expected);
+                }
+            }
+        }
     }
 }
 
