@@ -133,28 +133,31 @@ void judge(Mode m, const hostile::Outcome& o, const std::string& src, const std:
         return;
     }
 
-    EXPECT_EQ(o.status, e.status) << hostile::describe(o);
-    if (o.status != 0) {
-        const std::string report = expected_report(m, o.status, src);
+    // A POSIX exit status keeps the low 8 bits of what the program passed
+    // to exit(): 367 arrives as 111.
+    EXPECT_EQ(o.status, e.status & 0xFF) << hostile::describe(o) << " (expected " << e.status << ")";
+    if (o.status != (e.status & 0xFF)) return;
+    if (e.status != 0) {
+        const std::string report = expected_report(m, e.status, src);
         EXPECT_NE(o.err.find(report), std::string::npos) << "no report \"" << report << "\": " << hostile::describe(o);
     }
 
     if (!e.check_outputs) return;
     // Every output the run may have left, against its own header.
     const std::vector<std::string> names = output_names(m, base_name(src));
-    const bool copy_failed_midway = (m == CF_COPY && o.status == 228) || (m == X4_COPY && o.status == 177);
-    const bool write_failed = (m == SIGMELT && o.status == 241) || (m == CF_COPY && o.status == 246) ||
-                              (m == X4_COPY && o.status == 183);
-    const bool pair_not_found = m == CF_COPY && (o.status == 167 || o.status == 171);
+    const bool copy_failed_midway = (m == CF_COPY && e.status == 228) || (m == X4_COPY && e.status == 177);
+    const bool write_failed = (m == SIGMELT && e.status == 241) || (m == CF_COPY && e.status == 246) ||
+                              (m == X4_COPY && e.status == 183);
+    const bool pair_not_found = m == CF_COPY && (e.status == 167 || e.status == 171);
     for (size_t i = 0; i < names.size(); ++i) {
         const std::string path = dir + "/" + names[i];
         SCOPED_TRACE(names[i]);
         const bool exists = testutil::file_exists(path);
-        if (o.status == 0 || copy_failed_midway) {
+        if (e.status == 0 || copy_failed_midway) {
             ASSERT_TRUE(exists);
             const hostile::Extent x = extent_of(m, names[i], path);
             ASSERT_TRUE(x.valid) << x.problem;
-            if (o.status == 0) {
+            if (e.status == 0) {
                 EXPECT_EQ(x.declared, x.actual) << "header and length disagree";
             } else {
                 // The header was written for the whole copy before the
@@ -165,7 +168,7 @@ void judge(Mode m, const hostile::Outcome& o, const std::string& src, const std:
                 EXPECT_EQ(x.actual, header + 2 * (consumed / static_cast<uint64_t>(e.channels)));
                 EXPECT_GE(x.declared, x.actual);
             }
-            if (m == SIGMELT && o.status == 0 && e.sigmelt_frames >= 0) {
+            if (m == SIGMELT && e.status == 0 && e.sigmelt_frames >= 0) {
                 EXPECT_EQ(x.actual, 84 + 4 * static_cast<uint64_t>(e.sigmelt_frames));
             }
         } else if (write_failed) {
@@ -174,7 +177,9 @@ void judge(Mode m, const hostile::Outcome& o, const std::string& src, const std:
             // left as it is by the extractors.
             if (!exists) continue;
             const hostile::Extent x = extent_of(m, names[i], path);
-            if (m == SIGMELT) {
+            // The converter empties a file whose first header did not go
+            // out, and otherwise cuts it to the frames the header counts.
+            if (m == SIGMELT && x.actual > 0) {
                 ASSERT_TRUE(x.valid) << x.problem << " (" << x.actual << " bytes)";
                 EXPECT_EQ(x.declared, x.actual);
             }

@@ -30,7 +30,8 @@ std::vector<std::string> output_names(Mode m, const std::string& src_name);
 std::vector<std::string> command(Mode m, const std::string& src, const std::string& dir,
                                  const std::vector<std::string>& ids);
 
-// What a run should end with. `status` is the exit status, or for the
+// What a run should end with. `status` is the exit status as the program
+// passes it to exit() (the platform keeps its low 8 bits), or for the
 // display modes SHOWN / NOT_DSDIFF (both exit with 0) or 26.
 struct Expect {
     int status = 0;
