@@ -212,6 +212,24 @@ std::string pick_id(const Source& src, unsigned selector) {
 
 namespace fuzzhook {
 
+bool display_matches(const std::string& shown, const Source& src) {
+    const char* heads[4] = {"sampling frequency:\t", "data size in bytes:\t", "playing time:\t\t", "channel:\t\t"};
+    size_t at = 0;
+    for (const char* head : heads) {
+        if (shown.compare(at, std::strlen(head), head) != 0) return false;
+        at = shown.find('\n', at);
+        if (at == std::string::npos) return false;
+        ++at;
+    }
+    for (int c = 0; c < src.channel_count; ++c) {
+        const std::string line =
+            "\tchannel " + std::to_string(c) + " name is \"" + std::string(src.channel_ids[c]) + "\"\n";
+        if (shown.compare(at, line.size(), line) != 0) return false;
+        at += line.size();
+    }
+    return at == shown.size();
+}
+
 int channel_named(const Source& src, const std::string& arg) {
     char id[4] = {};
     for (size_t i = 0; i < 4 && i < arg.size(); ++i) id[i] = arg[i];

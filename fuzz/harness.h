@@ -53,6 +53,11 @@ Source look_at(const std::string& path);
 // sometimes one that it does not have.
 std::string pick_id(const Source& src, unsigned selector);
 
+// True when `shown` is the property display of `src`: the four property
+// lines, then one line per channel, in order, with its identifier as stored
+// (up to its first NUL; the identifier may hold any other byte).
+bool display_matches(const std::string& shown, const Source& src);
+
 // Position of the channel an identifier argument names (its first four
 // bytes, NUL-padded; the later channel wins), or -1.
 int channel_named(const Source& src, const std::string& arg);
