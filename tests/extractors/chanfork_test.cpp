@@ -291,6 +291,14 @@ TEST(ChanforkCopy, WriteErrorIsReported) {
     EXPECT_EQ(r.err, err_report("main", 245, "write data error\n"));
 }
 
+TEST(ChanforkCopy, HeaderLostAtTheLastFlushIsAWriteError) {
+    const std::string dir = testutil::make_temp_dir();
+    exttest::make_source(dir + "/empty.dff", {"--channels=2", "--bytes=0"});
+    RunResult r = exttest::run_with_file_limit(1024, cmd(dir + "/empty.dff", {"SLFT", "SRGT", dir + "/o.wsd"}));
+    EXPECT_EQ(r.status, 246);
+    EXPECT_EQ(r.err, err_report("main", 245, "write data error\n"));
+}
+
 TEST(ChanforkCopy, OutputsAreCreatedExclusively) {
     const std::string dir = testutil::make_temp_dir();
     const Source src = six_channels(dir);

@@ -302,6 +302,16 @@ TEST(Chx4Copy, WriteErrorIsReported) {
     EXPECT_EQ(r.err, err_report("main", 182, "write data error\n"));
 }
 
+TEST(Chx4Copy, HeaderLostAtTheLastFlushIsAWriteError) {
+    // Headers only, held in the stream buffers until the files are closed;
+    // a file may not grow beyond 1 KiB, so closing fails. That is no success.
+    const std::string dir = testutil::make_temp_dir();
+    exttest::make_source(dir + "/empty.dff", {"--channels=8", "--bytes=0"});
+    RunResult r = exttest::run_with_file_limit(1024, argv_for(IDS8, dir + "/empty.dff"));
+    EXPECT_EQ(r.status, 183);
+    EXPECT_EQ(r.err, err_report("main", 182, "write data error\n"));
+}
+
 TEST(Chx4Copy, NeverWritesThroughANameThatAppearedAfterTheCheck) {
     // A dangling link is no file for the status query, but the exclusive
     // creation refuses it: the link's target is never created.
