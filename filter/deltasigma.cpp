@@ -77,10 +77,11 @@ __attribute__((always_inline)) inline void accumulate(const uint8_t* block, int3
     const int32_t* right = side_channels[1];
     Lanes l[V] = {}, r[V] = {};
     for (int32_t pos = 0; pos < block_bytes; ++pos) {
-        const uint8_t* bytes = block + pos * k;
+        // Byte pos of channel c is block[pos * k + c]; with no channels
+        // routed (k <= 0 among them) nothing is read.
         const float* rows = coeff_work + pos * 256 * SLOTS;
         for (int32_t i = 0; i < left_count; ++i) {
-            const float* row = rows + bytes[left[i]] * SLOTS;
+            const float* row = rows + block[pos * k + left[i]] * SLOTS;
             for (int j = 0; j < V; ++j) {
                 Lanes x;
                 std::memcpy(&x, row + j * W, sizeof x);
@@ -88,7 +89,7 @@ __attribute__((always_inline)) inline void accumulate(const uint8_t* block, int3
             }
         }
         for (int32_t i = 0; i < right_count; ++i) {
-            const float* row = rows + bytes[right[i]] * SLOTS;
+            const float* row = rows + block[pos * k + right[i]] * SLOTS;
             for (int j = 0; j < V; ++j) {
                 Lanes x;
                 std::memcpy(&x, row + j * W, sizeof x);
