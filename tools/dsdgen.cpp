@@ -134,8 +134,16 @@ uint64_t bytes_per_channel = 0;
     std::exit(kUsageStatus);
 }
 
+FILE* out_file = nullptr;  // the output while it is being written
+bool out_removable = false;  // a regular file (never remove a device)
+
 [[noreturn]] void io_error(const std::string& msg) {
     std::fprintf(stderr, "dsdgen: %s: %s\n", msg.c_str(), std::strerror(errno));
+    // A half-written file would pass for a test input: remove it.
+    if (out_file) {
+        std::fclose(out_file);
+        if (out_removable) std::remove(opt.output.c_str());
+    }
     std::exit(kIoStatus);
 }
 
@@ -803,6 +811,9 @@ int main(int argc, char** argv) {
     }
     out.f = std::fopen(opt.output.c_str(), "wb");
     if (!out.f) io_error("cannot create " + opt.output);
+    out_file = out.f;
+    struct stat st;
+    out_removable = fstat(fileno(out.f), &st) == 0 && S_ISREG(st.st_mode);
     out_write(l.head);
     if (!opt.header_only) {
         write_sound();
@@ -810,6 +821,12 @@ int main(int argc, char** argv) {
         if (l.pad) out_write(&zero, 1);
     }
     out_write(l.tail);
-    if (std::fclose(out.f) != 0) io_error("closing " + opt.output);
+    out_file = nullptr;
+    if (std::fclose(out.f) != 0) {
+        int e = errno;
+        if (out_removable) std::remove(opt.output.c_str());
+        errno = e;
+        io_error("closing " + opt.output);
+    }
     return 0;
 }

@@ -477,6 +477,15 @@ TEST(DsdgenUsage, BadOptionsExitWithStatus2AndCreateNothing) {
     EXPECT_FALSE(r.err.empty());
 }
 
+// A full disk is reported with status 1; the device itself is left alone.
+TEST(DsdgenUsage, WriteFailureIsReported) {
+    if (!testutil::file_exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+    testutil::RunResult r = testutil::run({DSDGEN_BIN, "--bytes=100000", "--format=dff", "/dev/full"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("dsdgen: "), std::string::npos);
+    EXPECT_TRUE(testutil::file_exists("/dev/full"));
+}
+
 TEST(DsdgenUsage, HelpGoesToStandardOutput) {
     testutil::RunResult r = testutil::run({DSDGEN_BIN, "--help"});
     EXPECT_EQ(r.status, 0);
