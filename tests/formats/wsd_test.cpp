@@ -413,6 +413,8 @@ TEST(WriteWsdHeaderDeathTest, EachFieldReportsItsFailure) {
     SettingsGuard guard;
     for (int order : {WSD_SIZE_LOW_HALF_FIRST, WSD_SIZE_BE64}) {
         for (const auto& field : layout(order == WSD_SIZE_BE64)) {
+            // The two orders differ only in the size field.
+            if (order == WSD_SIZE_BE64 && field.offset != 0x0C) continue;
             std::string expected = std::string(field.primitive ? "file write error\n" : "") + "\nERROR wsd " +
                                    std::to_string(field.number) + " " + field.message;
             // The first and the last byte of each field.
