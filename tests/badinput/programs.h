@@ -48,6 +48,10 @@ void check_mode(Mode m, const std::string& src, const std::string& dir, const st
 void check_all_modes(const std::string& src, const std::string& dir, const std::vector<std::string>& ids,
                      const Expect (&e)[5], const hostile::Options& opt = {});
 
+// The same for some of the modes.
+void check_modes(const std::vector<Mode>& modes, const std::string& src, const std::string& dir,
+                 const std::vector<std::string>& ids, const Expect (&e)[5], const hostile::Options& opt = {});
+
 // Judges an outcome that has already happened (the run is the caller's).
 void judge(Mode m, const hostile::Outcome& o, const std::string& src, const std::string& dir, const Expect& e);
 
