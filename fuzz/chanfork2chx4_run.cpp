@@ -8,6 +8,9 @@
 #include "chanfork2chx4.cpp"
 #undef main
 
+#include <sys/stat.h>
+
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -25,12 +28,25 @@ void reset_extractor() {
     for (WsdInfo& w : wsd_infos) w = WsdInfo{};
 }
 
+// Source names and the stem the outputs are named by: the name up to the
+// last '.' of its last path component, or the whole name when that
+// component is shorter than 5 characters or has no '.'.
+struct SourceName {
+    const char* name;
+    const char* stem;
+};
+constexpr SourceName source_names[] = {
+    {"in.dff", "in"}, {"in", "in"}, {"in.x.dff", "in.x"}, {"a.b", "a.b"}, {"sub.d/take", "sub.d/take"},
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 4) return 0;
     fuzzhook::clear_work_dir();
-    const std::string in = fuzzhook::work_path("in.dff");
+    const SourceName& source_name = source_names[data[size - 4] % std::size(source_names)];
+    const std::string in = fuzzhook::work_path(source_name.name);
+    mkdir(fuzzhook::work_path("sub.d").c_str(), 0700);
     fuzzhook::write_file(in, data, size);
     const fuzzhook::Source src = fuzzhook::look_at(in);
     const bool usable = src.type == 1 && src.sample_rate != 0 && src.channel_count != 0;
@@ -74,7 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (status != expected) fuzzhook::fail("split ended with %d, expected %d", status, expected);
 
     std::string outs[4];
-    for (int k = 0; k < 4; ++k) outs[k] = fuzzhook::work_path(("in_" + std::to_string(k) + ".wsd").c_str());
+    for (int k = 0; k < 4; ++k)
+        outs[k] = fuzzhook::work_path((std::string(source_name.stem) + "_" + std::to_string(k) + ".wsd").c_str());
     if (status == 108 || status == 122)
         for (const std::string& o : outs)
             if (fuzzhook::file_exists(o)) fuzzhook::fail("output created by a refused split");

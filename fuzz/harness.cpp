@@ -87,16 +87,32 @@ const std::string& work_dir() {
 
 std::string work_path(const char* name) { return work_dir() + "/" + name; }
 
-void clear_work_dir() {
-    DIR* d = opendir(work_dir().c_str());
+namespace {
+
+// Removes everything below `dir`, folders included.
+void clear_folder(const std::string& dir) {
+    DIR* d = opendir(dir.c_str());
     if (d == nullptr) return;
     std::vector<std::string> names;
     while (dirent* e = readdir(d)) {
         if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
     }
     closedir(d);
-    for (const std::string& n : names) std::remove((work_dir() + "/" + n).c_str());
+    for (const std::string& n : names) {
+        const std::string path = dir + "/" + n;
+        struct stat st;
+        if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            clear_folder(path);
+            rmdir(path.c_str());
+        } else {
+            std::remove(path.c_str());
+        }
+    }
 }
+
+}  // namespace
+
+void clear_work_dir() { clear_folder(work_dir()); }
 
 void write_file(const std::string& path, const uint8_t* data, size_t size) {
     FILE* f = ::fopen(path.c_str(), "wb");

@@ -17,7 +17,7 @@ namespace fuzzhook {
 const std::string& work_dir();
 std::string work_path(const char* name);
 
-// Removes every file of the work folder.
+// Removes everything in the work folder.
 void clear_work_dir();
 
 void write_file(const std::string& path, const uint8_t* data, size_t size);
