@@ -459,4 +459,28 @@ TEST(ReadDsdData, FullGroupAtTheEndNeedsNoFill) {
     std::fclose(fr.f);
 }
 
+TEST(ReadDsdData, RecordsOutsideThePreconditionsReadNothing) {
+    // No caller should pass these, but no record may make the reader touch
+    // memory outside its frame buffer.
+    Frames fr = open_frames(2, 16, 0, 1);
+    uint8_t buf[16];
+    std::memset(buf, 0xAA, sizeof buf);
+    const struct {
+        uint16_t count, left, right;
+    } rows[] = {{0, 0, 1}, {11, 0, 1}, {2, 10, 1}, {2, 0, 0xFFFF}};
+    for (const auto& row : rows) {
+        fr.info.channel_count = row.count;
+        fr.info.left_channel = row.left;
+        fr.info.right_channel = row.right;
+        EXPECT_EQ(readDsdData(&fr.info, buf, 16), 0) << row.count << " " << row.left << " " << row.right;
+    }
+    fr.info.channel_count = 2;
+    fr.info.left_channel = 0;
+    fr.info.right_channel = 1;
+    EXPECT_EQ(readDsdData(&fr.info, buf, -8), 0);
+    EXPECT_EQ(buf[0], 0xAA);
+    EXPECT_EQ(ftello(fr.f), fr.data_start);
+    std::fclose(fr.f);
+}
+
 }  // namespace

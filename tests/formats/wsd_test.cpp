@@ -342,6 +342,19 @@ TEST(ReadWsdData, StopsAtTheRoundedSize) {
     std::fclose(f);
 }
 
+TEST(ReadWsdData, ChannelCountsBelowTwoReadNothing) {
+    // The header reader accepts a count of 0 or 1; the frame reader, which
+    // needs two channels, then delivers nothing.
+    for (int count : {0, 1}) {
+        FILE* f = wsd_with_frames(count, 8);
+        Read r = read_header(f);
+        ASSERT_EQ(r.result, 0);
+        uint8_t buf[8];
+        EXPECT_EQ(readWsdData(&r.info, buf, 8), 0) << count;
+        std::fclose(f);
+    }
+}
+
 // ---- failing writes -----------------------------------------------------------
 
 struct Field {
