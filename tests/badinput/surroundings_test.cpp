@@ -308,6 +308,24 @@ TEST(OutputSurroundings, DevFull) {
     bad::judge(SIGMELT, hostile::run({SIGMELT_BIN, src, "/dev/full"}), src, dir, e);
 }
 
+TEST(OutputSurroundings, Pipe) {
+    // The header is written at offset 0 and rewritten there at the end: a
+    // pipe cannot seek, and the first header's seek already says so.
+    const std::string dir = testutil::make_temp_dir();
+    const std::string src = make_source(dir, "src.dff");
+    const std::string fifo = dir + "/out.wav";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    bad::Expect e;
+    e.status = 191;
+    e.check_outputs = false;
+    bad::judge(SIGMELT, hostile::run({SIGMELT_BIN, src, fifo}), src, dir, e);
+    char buf[256];
+    EXPECT_LE(read(reader, buf, sizeof buf), 0) << "bytes went into the pipe";
+    close(reader);
+}
+
 TEST(OutputSurroundings, TheSourceItself) {
     const std::string dir = testutil::make_temp_dir();
     const std::string src = make_source(dir, "src.dff");
