@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -140,6 +141,8 @@ struct WaveCase {
     const char* length;  // generator option
 };
 
+void PrintTo(const WaveCase& c, std::ostream* os) { *os << c.ext << " " << c.rate << " Hz " << c.channels << " ch " << c.length; }
+
 class RF64Read : public ::testing::TestWithParam<WaveCase> {};
 
 TEST_P(RF64Read, SameFramesRateChannelsAndSamples) {
@@ -192,6 +195,8 @@ struct DsdCase {
     uint32_t rate;
     uint64_t bytes_per_channel;
 };
+
+void PrintTo(const DsdCase& c, std::ostream* os) { *os << c.rate << " Hz, " << c.bytes_per_channel << " bytes per channel"; }
 
 class DsdDemux : public ::testing::TestWithParam<DsdCase> {
 protected:
@@ -256,6 +261,8 @@ struct ToneCase {
     uint32_t rate;
     double amplitude;
 };
+
+void PrintTo(const ToneCase& c, std::ostream* os) { *os << c.rate << " Hz, amplitude " << c.amplitude; }
 
 class ToneAgreement : public ::testing::TestWithParam<ToneCase> {};
 
