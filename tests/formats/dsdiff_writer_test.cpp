@@ -148,4 +148,19 @@ TEST(DsdiffWriteHeaderDeathTest, FailingWriteExitsWith276) {
     }
 }
 
+TEST(DsdiffWriteHeaderDeathTest, FullDeviceExitsWith276) {
+    FILE* probe = std::fopen("/dev/full", "wb");
+    if (probe == nullptr) GTEST_SKIP() << "no /dev/full";
+    std::fclose(probe);
+    EXPECT_EXIT(
+        {
+            FILE* f = std::fopen("/dev/full", "wb");
+            setvbuf(f, nullptr, _IONBF, 0);
+            DsdiffInfo info{};
+            info.file = f;
+            dsdiffWriteHeader(&info);
+        },
+        ::testing::ExitedWithCode(276 & 0xFF), ::testing::Eq("\nERROR dsdiff 275 Header write error.\n"));
+}
+
 }  // namespace

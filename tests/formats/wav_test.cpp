@@ -144,6 +144,18 @@ TEST(WriteWavHeaderFailures, ExactlyEightyFourBytesSucceed) {
     std::fclose(f);
 }
 
+TEST(WriteWavHeaderFailures, FullDeviceFailsAtTheFirstItem) {
+    // A real file descriptor that refuses every byte, unbuffered so that
+    // the failure shows in the call that writes.
+    FILE* f = std::fopen("/dev/full", "wb");
+    if (f == nullptr) GTEST_SKIP() << "no /dev/full";
+    setvbuf(f, nullptr, _IONBF, 0);
+    StderrCapture err;
+    EXPECT_EQ(writeWavHeader(f, 0), 0);
+    EXPECT_EQ(err.text(), "\nERROR wav 195 write failed.\n");
+    std::fclose(f);
+}
+
 TEST(WriteWavHeaderDeathTest, FailingSeekExitsWith191) {
     const std::string expected = "\nERROR wav 189 fseeko() failed.\nIllegal seek\n";
     EXPECT_EXIT(

@@ -459,6 +459,20 @@ TEST(WriteWsdHeaderDeathTest, FailingWriteLeavesTheBytesBefore) {
     }
 }
 
+TEST(WriteWsdHeaderDeathTest, FullDeviceFailsAtTheMagic) {
+    FILE* probe = std::fopen("/dev/full", "wb");
+    if (probe == nullptr) GTEST_SKIP() << "no /dev/full";
+    std::fclose(probe);
+    EXPECT_EXIT(
+        {
+            FILE* f = std::fopen("/dev/full", "wb");
+            setvbuf(f, nullptr, _IONBF, 0);
+            WsdInfo info = sample_info(f);
+            writeWsdHeader(&info);
+        },
+        ::testing::ExitedWithCode(179), ::testing::Eq("\nERROR wsd 178 fwrite() failed.\n"));
+}
+
 TEST(WriteWsdHeaderDeathTest, FailingSeekReportsTheSystemError) {
     const std::string expected = "\nERROR wsd 169 fseeko() failed.\nIllegal seek\n";
     EXPECT_EXIT(
