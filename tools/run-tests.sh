@@ -13,3 +13,7 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDSD_SANITI
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+# libFuzzer targets (clang): replay the regression corpus, then a short
+# bounded run of each target over a generator-made seed corpus.
+bash fuzz/run.sh
