@@ -248,7 +248,8 @@ void open_source() {
         file_type = 2;
         heltz = wsd_info.sample_rate;
         channels = wsd_info.channel_count;
-        byte_len = wsd_info.file_size - wsd_info.data_offset;
+        // A header whose file size ends before its data offset declares no sound.
+        byte_len = wsd_info.file_size > wsd_info.data_offset ? wsd_info.file_size - wsd_info.data_offset : 0;
     }
     // No channel means no sound: the block would be empty and the playing
     // time divides by the count.
@@ -310,7 +311,10 @@ int main(int argc, char* argv[]) {
     check_source();
     set_routing();
 
-    const auto seconds = static_cast<int32_t>(byte_len * 8 / heltz / static_cast<uint64_t>(channels));
+    // Wide enough that byte_len x 8 cannot wrap; a time beyond the 32-bit
+    // range is shown as the largest one.
+    const unsigned __int128 total_seconds = static_cast<unsigned __int128>(byte_len) * 8 / heltz / channels;
+    const auto seconds = static_cast<int32_t>(std::min<unsigned __int128>(total_seconds, INT32_MAX));
     util_display_fileinfo(1, 1, seconds, srcFileName);
 
     open_destination();

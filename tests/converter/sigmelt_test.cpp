@@ -329,6 +329,22 @@ TEST_F(Sigmelt, FileLineTimesAndNames) {
     const auto r = sigmelt({wsd, path("o.wav")});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(r.out.starts_with(melt::kClear + "\nplaying file 1/1 total 1:02:05 \"w.wsd\" ")) << r.out;
+
+    // A file size that ends before the data offset declares no sound, and a
+    // size whose bit count exceeds 64 bits still gives a time, not a wrapped
+    // or negative one.
+    const struct {
+        std::string file_size, time;
+    } sizes[] = {{"1024", "00:00"}, {"0x7FFFFFFFFFFFFFFF", "596523:14:07"}};
+    for (const auto& c : sizes) {
+        const std::string odd = path("odd.wsd");
+        std::remove(odd.c_str());
+        ASSERT_TRUE(dsdgen({"--bytes=0", "--wsd-file-size=" + c.file_size, odd}));
+        const auto rr = sigmelt({odd, path("o2.wav")});
+        EXPECT_EQ(rr.status, 0) << rr.err;
+        EXPECT_TRUE(rr.out.starts_with(melt::kClear + "\nplaying file 1/1 total " + c.time + " \"odd.wsd\" "))
+            << c.file_size << ": " << rr.out;
+    }
 }
 
 TEST_F(Sigmelt, FileLineOfShortNamesWithoutAFolder) {
