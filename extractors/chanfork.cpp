@@ -72,16 +72,8 @@ uint32_t play_time_word(uint64_t seconds) {
 void write_header(OutputEntry& e, FILE* f, uint64_t bytes_per_channel) {
     if (e.format == OUTPUT_WSD) {
         WsdInfo& w = e.wsd;
-        w = WsdInfo{};
-        w.file = f;
-        w.version = 0x11;
-        w.file_size = (bytes_per_channel + 1024) * 2;
-        w.text_offset = 128;
-        w.data_offset = WSD_HEADER_SIZE;
-        w.play_time = play_time_word(playing_seconds(bytes_per_channel, dsdiff_info.sample_rate));
-        w.sample_rate = dsdiff_info.sample_rate;
-        w.channel_count = 2;
-        w.channel_assignment = 0x44000000;
+        fill_pair_wsd_info(w, f, bytes_per_channel, dsdiff_info.sample_rate,
+                           play_time_word(playing_seconds(bytes_per_channel, dsdiff_info.sample_rate)));
         if (writeWsdHeader(&w) != 0) report_exit(204, MODULE, 203, "WSD file writing header failed.\n");
     } else {
         DsdiffInfo& d = e.dsdiff;
@@ -92,8 +84,6 @@ void write_header(OutputEntry& e, FILE* f, uint64_t bytes_per_channel) {
         if (dsdiffWriteHeader(&d) != 0) report_exit(213, MODULE, 212, "DSDIFF file writing header failed.\n");
     }
 }
-
-FILE* output_file(const OutputEntry& e) { return e.format == OUTPUT_WSD ? e.wsd.file : e.dsdiff.file; }
 
 int convert_file(int argc, char** argv) {
     entry_count = (argc - 2) / 3;
@@ -148,23 +138,7 @@ int convert_file(int argc, char** argv) {
         pair_outputs[i] = PairOutput{f, e.left, e.right};
     }
 
-    uint64_t consumed = 0;
-    switch (copy_channel_pairs(dsdiff_info.file, dsdiff_info.data_size, dsdiff_info.channel_count, pair_outputs,
-                               entry_count, &consumed)) {
-    case COPY_OK:
-        break;
-    case COPY_READ_ERROR:
-        report_exit(228, MODULE, 227, "read data error at %llu bytes offset\n",
-                    static_cast<unsigned long long>(consumed));
-    case COPY_WRITE_ERROR:
-        report_exit(246, MODULE, 245, "write data error\n");
-    }
-
-    // Closing flushes the last buffered bytes; a failure there is a failed write.
-    bool closed = true;
-    for (int i = 0; i < entry_count; ++i) closed = std::fclose(output_file(entries[i])) == 0 && closed;
-    std::fclose(dsdiff_info.file);
-    if (!closed) report_exit(246, MODULE, 245, "write data error\n");
+    copy_and_close(dsdiff_info, pair_outputs, entry_count, CopyReports{227, 228, 245, 246});
     return 0;
 }
 

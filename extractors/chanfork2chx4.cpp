@@ -99,37 +99,13 @@ void convert_file(char** argv) {
         FILE* f = std::fopen(outFileNames[k].c_str(), "wbx");
         if (f == nullptr) report_exit(131, MODULE, 130, "fopen(%s) failed.\n", outFileNames[k].c_str());
         WsdInfo& w = wsd_infos[k];
-        w = WsdInfo{};
-        w.file = f;
-        w.version = 0x11;
-        w.file_size = 2 * bytes_per_channel + WSD_HEADER_SIZE;
-        w.text_offset = 128;
-        w.data_offset = WSD_HEADER_SIZE;
-        w.play_time = play_time_word(playing_seconds(bytes_per_channel, dsdiff_info.sample_rate));
-        w.sample_rate = dsdiff_info.sample_rate;
-        w.channel_count = 2;
-        w.channel_assignment = 0x44000000;
+        fill_pair_wsd_info(w, f, bytes_per_channel, dsdiff_info.sample_rate,
+                           play_time_word(playing_seconds(bytes_per_channel, dsdiff_info.sample_rate)));
         if (writeWsdHeader(&w) != 0) report_exit(163, MODULE, 162, "WSD file writing header failed.\n");
         outputs[k] = PairOutput{f, channel_positions[2 * k], channel_positions[2 * k + 1]};
     }
 
-    uint64_t consumed = 0;
-    switch (copy_channel_pairs(dsdiff_info.file, dsdiff_info.data_size, dsdiff_info.channel_count, outputs, PAIRS,
-                               &consumed)) {
-    case COPY_OK:
-        break;
-    case COPY_READ_ERROR:
-        report_exit(177, MODULE, 173, "read data error at %llu bytes offset\n",
-                    static_cast<unsigned long long>(consumed));
-    case COPY_WRITE_ERROR:
-        report_exit(183, MODULE, 182, "write data error\n");
-    }
-
-    // Closing flushes the last buffered bytes; a failure there is a failed write.
-    bool closed = true;
-    for (int k = 0; k < PAIRS; ++k) closed = std::fclose(wsd_infos[k].file) == 0 && closed;
-    std::fclose(dsdiff_info.file);
-    if (!closed) report_exit(183, MODULE, 182, "write data error\n");
+    copy_and_close(dsdiff_info, outputs, PAIRS, CopyReports{173, 177, 182, 183});
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "report.h"
+
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -178,4 +180,37 @@ CopyResult copy_channel_pairs(FILE* src, uint64_t data_size, int channel_count,
         if (whole < want) return COPY_READ_ERROR;
     }
     return COPY_OK;
+}
+
+void fill_pair_wsd_info(WsdInfo& w, FILE* f, uint64_t bytes_per_channel, uint32_t sample_rate,
+                        uint32_t play_time) {
+    w = WsdInfo{};
+    w.file = f;
+    w.version = 0x11;
+    w.file_size = 2 * bytes_per_channel + WSD_HEADER_SIZE;
+    w.text_offset = 128;
+    w.data_offset = WSD_HEADER_SIZE;
+    w.play_time = play_time;
+    w.sample_rate = sample_rate;
+    w.channel_count = 2;
+    w.channel_assignment = 0x44000000;
+}
+
+void copy_and_close(const DsdiffInfo& src, const PairOutput* outputs, int output_count, const CopyReports& reports) {
+    uint64_t consumed = 0;
+    switch (copy_channel_pairs(src.file, src.data_size, src.channel_count, outputs, output_count, &consumed)) {
+    case COPY_OK:
+        break;
+    case COPY_READ_ERROR:
+        report_exit(reports.read_status, "main", reports.read_line, "read data error at %llu bytes offset\n",
+                    static_cast<unsigned long long>(consumed));
+    case COPY_WRITE_ERROR:
+        report_exit(reports.write_status, "main", reports.write_line, "write data error\n");
+    }
+
+    // Closing flushes the last buffered bytes; a failure there is a failed write.
+    bool closed = true;
+    for (int k = 0; k < output_count; ++k) closed = std::fclose(outputs[k].file) == 0 && closed;
+    std::fclose(src.file);
+    if (!closed) report_exit(reports.write_status, "main", reports.write_line, "write data error\n");
 }

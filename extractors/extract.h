@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "dsdiff.h"
+#include "wsd.h"
 
 // Prints the properties of the DSDIFF file `path` on standard output, or
 // "file <path> is not DSDIFF format." on standard error when it is not one.
@@ -63,3 +64,20 @@ enum CopyResult {
 // `*consumed` holds the source bytes consumed before it.
 CopyResult copy_channel_pairs(FILE* src, uint64_t data_size, int channel_count,
                               const PairOutput* outputs, int output_count, uint64_t* consumed);
+
+// The header values of a stereo WSD output made from a source with
+// `bytes_per_channel` bytes of each channel; only the playing-time word
+// differs between the programs.
+void fill_pair_wsd_info(WsdInfo& w, FILE* f, uint64_t bytes_per_channel, uint32_t sample_rate,
+                        uint32_t play_time);
+
+// Report lines and statuses of a program's copy failures (module "main").
+struct CopyReports {
+    int read_line, read_status;
+    int write_line, write_status;
+};
+
+// Copies the sound data of `src` to the outputs, then closes every output
+// and the source. A read error, a write error or an output whose last bytes
+// cannot be flushed at its close ends the process with the program's report.
+void copy_and_close(const DsdiffInfo& src, const PairOutput* outputs, int output_count, const CopyReports& reports);
