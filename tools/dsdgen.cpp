@@ -440,7 +440,7 @@ uint64_t bytes_from_seconds(const std::string& s, uint64_t rate) {
     return static_cast<uint64_t>(v);
 }
 
-// The channel spec of --tone/--const/--random: a number or "all".
+// The channel selector of --tone/--const/--random: a number or "all".
 std::vector<int> channel_list(const std::string& name, const std::string& s) {
     std::vector<int> list;
     if (s == "all") {
