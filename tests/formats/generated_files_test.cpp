@@ -1,7 +1,7 @@
 // The format library against files from the test-signal generator, which
-// assembles them with its own code: real tones through the readers, the WSD
-// writer against the generator's header, and the generator's bent shapes
-// through the DSDIFF reader.
+// assembles them with its own code: real tones through the readers, the
+// writers against and around the generator's files, and the generator's
+// bent shapes through the readers.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -31,55 +31,67 @@ Generated generate(const std::string& name, std::vector<std::string> args) {
     return g;
 }
 
-// Channel `c` of interleaved frames starting at `offset`.
-Bytes channel(const Bytes& file, size_t offset, size_t channels, size_t c, size_t frames) {
-    Bytes out;
-    for (size_t i = 0; i < frames; ++i) out.push_back(file.at(offset + i * channels + c));
-    return out;
+std::string report(int n) { return "\nERROR dsdiff " + std::to_string(n) + " \n"; }
+
+// One header read of a file in reporting mode, with what it printed.
+template <typename Info>
+struct Opened {
+    FILE* f;
+    Info info{};
+    int result;
+    std::string err;
+
+    Opened(FILE* file, int (*read)(Info*)) : f(file) {
+        SettingsGuard guard;
+        dsdiff_reporting = 1;
+        info.file = f;
+        StderrCapture capture;
+        result = f ? read(&info) : -2;
+        err = capture.text();
+    }
+    Opened(const std::string& path, int (*read)(Info*)) : Opened(std::fopen(path.c_str(), "rb"), read) {}
+    ~Opened() {
+        if (f) std::fclose(f);
+    }
+};
+
+// Checks that `buf` holds channels `left` and `right` of the interleaved
+// frames starting at `offset` of `file`.
+void expect_pairs(const std::vector<uint8_t>& buf, const Bytes& file, size_t offset, size_t channels, size_t left,
+                  size_t right) {
+    for (size_t i = 0; i < buf.size() / 2; ++i) {
+        ASSERT_EQ(buf[2 * i], file.at(offset + i * channels + left)) << "frame " << i;
+        ASSERT_EQ(buf[2 * i + 1], file.at(offset + i * channels + right)) << "frame " << i;
+    }
 }
 
 TEST(GeneratedDsdiff, TonesReadBackAtEveryRate) {
-    SettingsGuard guard;
-    dsdiff_reporting = 1;
     for (uint32_t rate : {2822400u, 5644800u, 11289600u}) {
         const size_t frames = 4000;
         Generated g = generate("tones.dff", {"--rate=" + std::to_string(rate), "--channels=6",
                                              "--bytes=" + std::to_string(frames), "--tone=0:1000:0.5",
                                              "--tone=3:440:0.25", "--random=5:7", "--const=1:0x0F"});
         ASSERT_FALSE(g.bytes.empty());
-        FILE* f = std::fopen(g.path.c_str(), "rb");
-        ASSERT_NE(f, nullptr);
-        DsdiffInfo info;
-        std::memset(&info, 0, sizeof info);
-        info.file = f;
-        StderrCapture err;
-        ASSERT_EQ(readDsdHeader(&info), 0) << rate;
-        EXPECT_EQ(err.text(), "");
-        EXPECT_EQ(info.sample_rate, rate);
-        EXPECT_EQ(info.channel_count, 6);
-        EXPECT_EQ(info.version, 0x01050000u);
-        EXPECT_EQ(info.data_size, 6 * frames);
-        EXPECT_STREQ(info.channel_ids[5], "C005");
-        const size_t data_at = static_cast<size_t>(ftello(f));
-        EXPECT_EQ(data_at + info.data_size, g.bytes.size());
+        Opened<DsdiffInfo> o(g.path, readDsdHeader);
+        ASSERT_EQ(o.result, 0) << rate;
+        EXPECT_EQ(o.err, "");
+        EXPECT_EQ(o.info.sample_rate, rate);
+        EXPECT_EQ(o.info.channel_count, 6);
+        EXPECT_EQ(o.info.version, 0x01050000u);
+        EXPECT_EQ(o.info.data_size, 6 * frames);
+        EXPECT_STREQ(o.info.channel_ids[5], "C005");
+        const size_t data_at = static_cast<size_t>(ftello(o.f));
+        EXPECT_EQ(data_at + o.info.data_size, g.bytes.size());
 
-        // Channels 3 and 5 through the frame reader, against the raw bytes.
-        info.left_channel = 3;
-        info.right_channel = 5;
+        o.info.left_channel = 3;
+        o.info.right_channel = 5;
         std::vector<uint8_t> buf(2 * frames);
-        ASSERT_EQ(readDsdData(&info, buf.data(), static_cast<int>(buf.size())), static_cast<int>(buf.size()));
-        Bytes left = channel(g.bytes, data_at, 6, 3, frames);
-        Bytes right = channel(g.bytes, data_at, 6, 5, frames);
-        for (size_t i = 0; i < frames; ++i) {
-            ASSERT_EQ(buf[2 * i], left[i]) << "frame " << i;
-            ASSERT_EQ(buf[2 * i + 1], right[i]) << "frame " << i;
-        }
-        std::fclose(f);
+        ASSERT_EQ(readDsdData(&o.info, buf.data(), static_cast<int>(buf.size())), static_cast<int>(buf.size()));
+        expect_pairs(buf, g.bytes, data_at, 6, 3, 5);
     }
 }
 
-TEST(GeneratedDsdiff, WriterHeaderFollowedByGeneratedSoundReadsBack) {
-    // The sound of a generated stereo tone under the library's own header.
+TEST(GeneratedDsdiff, WriterHeaderOverGeneratedSoundReadsBack) {
     Generated g = generate("stereo.dff", {"--bytes=1000", "--tone=all:1000:0.5"});
     ASSERT_FALSE(g.bytes.empty());
     const Bytes sound(g.bytes.end() - 2000, g.bytes.end());
@@ -91,49 +103,48 @@ TEST(GeneratedDsdiff, WriterHeaderFollowedByGeneratedSoundReadsBack) {
     ASSERT_EQ(dsdiffWriteHeader(&out), 0);
     std::fwrite(sound.data(), 1, sound.size(), f);
     std::rewind(f);
-    DsdiffInfo in{};
-    in.file = f;
-    ASSERT_EQ(readDsdHeader(&in), 0);
-    EXPECT_EQ(in.data_size, 2000u);
-    in.left_channel = 0;
-    in.right_channel = 1;
+
+    Opened<DsdiffInfo> o(f, readDsdHeader);
+    ASSERT_EQ(o.result, 0);
+    EXPECT_EQ(o.err, "");
+    EXPECT_EQ(o.info.data_size, 2000u);
+    EXPECT_EQ(o.info.version, 0x01050000u);
+    EXPECT_EQ(o.info.sample_rate, 2822400u);
+    EXPECT_EQ(o.info.channel_count, 2);
+    EXPECT_STREQ(o.info.channel_ids[0], "SLFT");
+    EXPECT_STREQ(o.info.channel_ids[1], "SRGT");
+    EXPECT_EQ(ftello(f), 130);
+    o.info.left_channel = 1;
+    o.info.right_channel = 0;
     std::vector<uint8_t> buf(2000);
-    ASSERT_EQ(readDsdData(&in, buf.data(), 2000), 2000);
-    EXPECT_EQ(Bytes(buf.begin(), buf.end()), sound);
-    std::fclose(f);
+    ASSERT_EQ(readDsdData(&o.info, buf.data(), 2000), 2000);
+    expect_pairs(buf, sound, 0, 2, 1, 0);
 }
 
 TEST(GeneratedWsd, ReaderAgreesWithTheGeneratorInBothSizeOrders) {
-    for (const char* order : {"low", "be64"}) {
+    for (const std::string order : {"low", "be64"}) {
         Generated g = generate("six.wsd", {"--rate=5644800", "--channels=6", "--bytes=3000", "--tone=1:440:0.5",
-                                           "--random=0:3", std::string("--wsd-size-order=") + order});
-        ASSERT_FALSE(g.bytes.empty());
+                                           "--random=0:3", "--wsd-size-order=" + order});
         ASSERT_EQ(g.bytes.size(), 2048u + 6 * 3000);
-        FILE* f = std::fopen(g.path.c_str(), "rb");
-        WsdInfo info;
-        std::memset(&info, 0, sizeof info);
-        info.file = f;
-        StderrCapture err;
-        ASSERT_EQ(readWsdHeader(&info), 0) << order;
-        EXPECT_EQ(err.text(), "");
-        const uint64_t size = g.bytes.size();
+        Opened<WsdInfo> o(g.path, readWsdHeader);
+        ASSERT_EQ(o.result, 0) << order;
+        EXPECT_EQ(o.err, "");
         // The reader takes the low half first; a 64-bit value comes back swapped.
-        EXPECT_EQ(info.file_size, std::string(order) == "low" ? size : size << 32) << order;
-        EXPECT_EQ(info.version, 0x11);
-        EXPECT_EQ(info.data_offset, 2048u);
-        EXPECT_EQ(info.sample_rate, 5644800u);
-        EXPECT_EQ(info.channel_count, 6);
-        EXPECT_EQ(ftello(f), 2048);
+        const uint64_t size = g.bytes.size();
+        EXPECT_EQ(o.info.file_size, order == "low" ? size : size << 32) << order;
+        EXPECT_EQ(o.info.version, 0x11);
+        EXPECT_EQ(o.info.data_offset, 2048u);
+        EXPECT_EQ(o.info.sample_rate, 5644800u);
+        EXPECT_EQ(o.info.channel_count, 6);
+        EXPECT_EQ(ftello(o.f), 2048);
 
         std::vector<uint8_t> buf(6000);
-        ASSERT_EQ(readWsdData(&info, buf.data(), 6000), 6000);
-        Bytes c0 = channel(g.bytes, 2048, 6, 0, 3000);
-        Bytes c1 = channel(g.bytes, 2048, 6, 1, 3000);
-        for (size_t i = 0; i < 3000; ++i) {
-            ASSERT_EQ(buf[2 * i], c0[i]) << "frame " << i;
-            ASSERT_EQ(buf[2 * i + 1], c1[i]) << "frame " << i;
-        }
-        std::fclose(f);
+        ASSERT_EQ(readWsdData(&o.info, buf.data(), 6000), 6000);
+        expect_pairs(buf, g.bytes, 2048, 6, 0, 1);
+
+        Opened<DsdiffInfo> as_dsdiff(g.path, readDsdHeader);
+        EXPECT_EQ(as_dsdiff.result, -1);
+        EXPECT_EQ(as_dsdiff.err, report(42) + report(57));
     }
 }
 
@@ -149,8 +160,6 @@ TEST(GeneratedWsd, WriterMatchesTheGeneratorsHeaderByteForByte) {
         info.file = open_sink(&sink);
         info.version = 0x11;
         info.file_size = 2048 + 2 * 500;
-        info.text_offset = 128;
-        info.data_offset = 2048;
         info.sample_rate = 2822400;
         info.channel_count = 2;
         info.channel_assignment = 0x44000000;
@@ -160,133 +169,74 @@ TEST(GeneratedWsd, WriterMatchesTheGeneratorsHeaderByteForByte) {
     }
 }
 
-TEST(GeneratedWsd, BentHeaders) {
-    Generated eleven = generate("eleven.wsd", {"--bytes=64", "--wsd-channels=11"});
-    Generated ten = generate("ten.wsd", {"--bytes=64", "--wsd-channels=10"});
-    Generated far = generate("far.wsd", {"--bytes=64", "--wsd-data-offset=100000"});
-    Generated cut = generate("cut.wsd", {"--bytes=64", "--truncate=26"});
-    struct Row {
-        const Generated& g;
-        int result;
-        const char* err;
-    } rows[] = {{eleven, -1, ""}, {ten, 0, ""}, {far, 0, ""}, {cut, -1, "fread() failed.\n"}};
-    for (const auto& row : rows) {
-        FILE* f = std::fopen(row.g.path.c_str(), "rb");
-        ASSERT_NE(f, nullptr) << row.g.path;
-        WsdInfo info{};
-        info.file = f;
-        StderrCapture err;
-        EXPECT_EQ(readWsdHeader(&info), row.result) << row.g.path;
-        EXPECT_EQ(err.text(), row.err) << row.g.path;
-        std::fclose(f);
-    }
-}
-
-// The generator's DSDIFF shapes through the reader in reporting mode.
-struct Shape {
-    std::vector<std::string> args;
-    int result;
-    std::string err;
-};
-
-std::string report(int n) { return "\nERROR dsdiff " + std::to_string(n) + " \n"; }
-
-TEST(GeneratedDsdiff, BentShapesInReportingMode) {
+TEST(GeneratedFiles, BentShapesInReportingMode) {
     const uint64_t huge = UINT64_C(18446744073709551604);
-    const Shape shapes[] = {
-        {{"--no-fver"}, 0, ""},
-        {{"--no-cmpr"}, 0, ""},
-        {{"--abss", "--lsco"}, 0, ""},
-        {{"--unknown-chunk=COMT:5", "--unknown-chunk=DIIN:0"}, 0, ""},
-        {{"--unknown-prop=EMID:3", "--unknown-prop=MARK:7"}, 0, ""},
-        {{"--trailing-chunk=COMT:7"}, 0, ""},
-        {{"--cmpr-name=DSD"}, 0, ""},
-        {{"--cmpr-type=DST", "--cmpr-name=DST Encoded"}, 0, ""},
-        {{"--fver-size=8"}, -1, report(90)},
-        {{"--fs-size=8"}, -1, report(120)},
-        {{"--chnl-count=11"}, -1, report(130)},
-        {{"--chnl-size=12"}, -1, report(142)},
-        {{"--cmpr-type=dsd"}, -1, report(154)},
-        {{"--cmpr-name=not \\x80"}, -1, report(163)},
-        {{"--abss", "--abss-size=10"}, -1, report(190)},
-        {{"--lsco", "--lsco-size=4"}, -1, report(201)},
-        {{"--cmpr-type=DST", "--sound-id=DST"}, -1, report(216)},
-        {{"--dsti"}, -1, report(219)},
-        {{"--sound-id=DSDX"}, -1, report(237)},
-        {{"--form-size=4"}, -1, report(237)},
-        {{"--form-size=" + std::to_string(huge)}, 0, ""},
-        {{"--unknown-chunk=JUNK:0", "--truncate=40"}, -1, "fread() failed.\n" + report(79)},
-        {{"--truncate=10"}, -1, "fread() failed.\n" + report(61)},
-    };
-    SettingsGuard guard;
-    dsdiff_reporting = 1;
-    int n = 0;
-    for (const auto& shape : shapes) {
-        std::vector<std::string> args = {"--bytes=16"};
-        args.insert(args.end(), shape.args.begin(), shape.args.end());
-        std::string label;
-        for (const auto& a : shape.args) label += a + " ";
-        Generated g = generate("shape" + std::to_string(n++) + ".dff", args);
-        ASSERT_FALSE(g.bytes.empty()) << label;
-        FILE* f = std::fopen(g.path.c_str(), "rb");
-        DsdiffInfo info{};
-        info.file = f;
-        StderrCapture err;
-        EXPECT_EQ(readDsdHeader(&info), shape.result) << label;
-        EXPECT_EQ(err.text(), shape.err) << label;
-        if (shape.result == 0) {
-            EXPECT_EQ(info.data_size, 32u) << label;
-            EXPECT_EQ(info.channel_count, 2) << label;
-            EXPECT_EQ(ftello(f) + 32, static_cast<long long>(g.bytes.size()) -
-                                          (label.find("trailing") != std::string::npos ? 12 + 8 : 0))
-                << label;
-        }
-        std::fclose(f);
-    }
-}
-
-TEST(GeneratedDsdiff, SoundSizeLimit) {
-    // A sound chunk size is taken as declared up to 2^63 - 1, the largest
-    // file offset; beyond that it is refused like any other chunk size.
-    SettingsGuard guard;
-    dsdiff_reporting = 1;
     const struct {
-        uint64_t size;
+        std::vector<std::string> args;
         int result;
         std::string err;
-    } rows[] = {
-        {UINT64_C(0x7FFFFFFFFFFFFFFF), 0, ""},
-        {UINT64_C(0x8000000000000000), -1, report(79)},
-        {UINT64_C(18446744073709551604), -1, report(79)},
+        uint64_t data_size;  // when accepted
+    } shapes[] = {
+        {{"--no-fver"}, 0, "", 32},
+        {{"--no-cmpr"}, 0, "", 32},
+        {{"--abss", "--lsco"}, 0, "", 32},
+        {{"--unknown-chunk=COMT:5", "--unknown-chunk=DIIN:0"}, 0, "", 32},
+        {{"--unknown-prop=EMID:3", "--unknown-prop=MARK:7"}, 0, "", 32},
+        {{"--trailing-chunk=COMT:7"}, 0, "", 32},
+        {{"--cmpr-name=DSD"}, 0, "", 32},
+        {{"--cmpr-type=DST", "--cmpr-name=DST Encoded"}, 0, "", 32},
+        {{"--form-size=" + std::to_string(huge)}, 0, "", 32},
+        {{"--fver-size=8"}, -1, report(90), 0},
+        {{"--fs-size=8"}, -1, report(120), 0},
+        {{"--chnl-count=11"}, -1, report(130), 0},
+        {{"--chnl-size=12"}, -1, report(142), 0},
+        {{"--cmpr-type=dsd"}, -1, report(154), 0},
+        {{"--cmpr-name=not \\x80"}, -1, report(163), 0},
+        {{"--abss", "--abss-size=10"}, -1, report(190), 0},
+        {{"--lsco", "--lsco-size=4"}, -1, report(201), 0},
+        {{"--cmpr-type=DST", "--sound-id=DST"}, -1, report(216), 0},
+        {{"--dsti"}, -1, report(219), 0},
+        {{"--sound-id=DSDX"}, -1, report(237), 0},
+        {{"--form-size=4"}, -1, report(237), 0},
+        {{"--unknown-chunk=JUNK:0", "--truncate=40"}, -1, "fread() failed.\n" + report(79), 0},
+        {{"--truncate=10"}, -1, "fread() failed.\n" + report(61), 0},
+        // A sound chunk size is taken as declared up to 2^63 - 1, the largest
+        // file offset; beyond that it is refused like any other chunk size.
+        {{"--header-only", "--data-size=9223372036854775807"}, 0, "", UINT64_C(0x7FFFFFFFFFFFFFFF)},
+        {{"--header-only", "--data-size=9223372036854775808"}, -1, report(79), 0},
+        {{"--header-only", "--data-size=" + std::to_string(huge)}, -1, report(79), 0},
+        // WSD headers: only the channel count is checked.
+        {{"--wsd-channels=11"}, -1, "", 0},
+        {{"--wsd-channels=10"}, 0, "", 0},
+        {{"--wsd-data-offset=100000"}, 0, "", 0},
+        {{"--wsd-channels=2", "--truncate=26"}, -1, "fread() failed.\n", 0},
     };
-    for (const auto& row : rows) {
-        Generated g = generate("huge.dff", {"--bytes=0", "--header-only", "--data-size=" + std::to_string(row.size)});
-        FILE* f = std::fopen(g.path.c_str(), "rb");
-        ASSERT_NE(f, nullptr);
-        DsdiffInfo info{};
-        info.file = f;
-        StderrCapture err;
-        EXPECT_EQ(readDsdHeader(&info), row.result) << row.size;
-        EXPECT_EQ(err.text(), row.err) << row.size;
-        if (row.result == 0) {
-            EXPECT_EQ(info.data_size, row.size);
+    int n = 0;
+    for (const auto& shape : shapes) {
+        std::string label;
+        for (const auto& a : shape.args) label += a + " ";
+        const bool wsd = label.find("--wsd") != std::string::npos;
+        std::vector<std::string> args = {"--bytes=16"};
+        args.insert(args.end(), shape.args.begin(), shape.args.end());
+        Generated g = generate("shape" + std::to_string(n++) + (wsd ? ".wsd" : ".dff"), args);
+        ASSERT_FALSE(g.bytes.empty()) << label;
+        if (wsd) {
+            Opened<WsdInfo> o(g.path, readWsdHeader);
+            EXPECT_EQ(o.result, shape.result) << label;
+            EXPECT_EQ(o.err, shape.err) << label;
+            continue;
         }
-        std::fclose(f);
-    }
-}
-
-TEST(GeneratedDsdiff, WsdFileIsRefusedSilently) {
-    Generated g = generate("probe.wsd", {"--bytes=64"});
-    SettingsGuard guard;
-    for (int reporting : {0, 1}) {
-        dsdiff_reporting = reporting;
-        FILE* f = std::fopen(g.path.c_str(), "rb");
-        DsdiffInfo info{};
-        info.file = f;
-        StderrCapture err;
-        EXPECT_EQ(readDsdHeader(&info), -1);
-        EXPECT_EQ(err.text(), reporting ? report(42) + report(57) : "");
-        std::fclose(f);
+        Opened<DsdiffInfo> o(g.path, readDsdHeader);
+        EXPECT_EQ(o.result, shape.result) << label;
+        EXPECT_EQ(o.err, shape.err) << label;
+        if (shape.result == 0) {
+            EXPECT_EQ(o.info.data_size, shape.data_size) << label;
+            EXPECT_EQ(o.info.channel_count, 2) << label;
+            // What follows the header: the sound bytes, if written, and a trailing chunk.
+            const long long after = (label.find("header-only") != std::string::npos ? 0 : 32) +
+                                    (label.find("trailing") != std::string::npos ? 12 + 8 : 0);
+            EXPECT_EQ(ftello(o.f) + after, static_cast<long long>(g.bytes.size())) << label;
+        }
     }
 }
 
