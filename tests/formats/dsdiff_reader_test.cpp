@@ -34,30 +34,9 @@ bool untouched(const char* id) { return std::memcmp(id, "xxxxx", 5) == 0; }
 
 std::string report(int n) { return "\nERROR dsdiff " + std::to_string(n) + " \n"; }
 
-struct Read {
-    int result;
-    std::string err;
-    DsdiffInfo info;
-    long long pos;
-};
+using Read = HeaderRead<DsdiffInfo>;
 
-// Reads the header from a file holding `bytes`.
-Read read_header(const Bytes& bytes, int reporting) {
-    SettingsGuard guard;
-    dsdiff_reporting = reporting;
-    FILE* f = stream_with(bytes);
-    Read r;
-    r.info = fresh_info(f);
-    {
-        StderrCapture err;
-        r.result = readDsdHeader(&r.info);
-        r.err = err.text();
-    }
-    r.pos = ftello(f);
-    std::fclose(f);
-    r.info.file = nullptr;
-    return r;
-}
+Read read_header(const Bytes& bytes, int reporting) { return {stream_with(bytes), readDsdHeader, fresh_info(nullptr), reporting}; }
 
 const Bytes kFrames = {0x10, 0x20, 0x11, 0x21, 0x12, 0x22};
 
@@ -210,11 +189,11 @@ TEST(ReadDsdHeaderRefusals, ValuesReadBeforeTheFailureStayStored) {
     // FVER of size 8: the value was read before the size was checked.
     EXPECT_EQ(read_header(kFver8, 0).info.version, 0x01050000u);
     // 11 channels: the count is stored, no identifier read.
-    Read r = read_header(kChnl11, 0);
-    EXPECT_EQ(r.info.channel_count, 11);
-    for (const auto& id : r.info.channel_ids) EXPECT_TRUE(untouched(id));
+    Read eleven = read_header(kChnl11, 0);
+    EXPECT_EQ(eleven.info.channel_count, 11);
+    for (const auto& id : eleven.info.channel_ids) EXPECT_TRUE(untouched(id));
     // CHNL of the wrong size: identifiers stored, then refused.
-    r = read_header(kChnl12, 0);
+    Read r = read_header(kChnl12, 0);
     EXPECT_EQ(r.info.channel_count, 2);
     EXPECT_STREQ(r.info.channel_ids[1], "SRGT");
     EXPECT_TRUE(untouched(r.info.channel_ids[2]));

@@ -33,26 +33,10 @@ Generated generate(const std::string& name, std::vector<std::string> args) {
 
 std::string report(int n) { return "\nERROR dsdiff " + std::to_string(n) + " \n"; }
 
-// One header read of a file in reporting mode, with what it printed.
+// A header read of a generated file in reporting mode.
 template <typename Info>
-struct Opened {
-    FILE* f;
-    Info info{};
-    int result;
-    std::string err;
-
-    Opened(FILE* file, int (*read)(Info*)) : f(file) {
-        SettingsGuard guard;
-        dsdiff_reporting = 1;
-        info.file = f;
-        StderrCapture capture;
-        result = f ? read(&info) : -2;
-        err = capture.text();
-    }
-    Opened(const std::string& path, int (*read)(Info*)) : Opened(std::fopen(path.c_str(), "rb"), read) {}
-    ~Opened() {
-        if (f) std::fclose(f);
-    }
+struct Opened : HeaderRead<Info> {
+    Opened(const std::string& path, int (*read)(Info*)) : HeaderRead<Info>(std::fopen(path.c_str(), "rb"), read) {}
 };
 
 // Checks that `buf` holds channels `left` and `right` of the interleaved
@@ -104,7 +88,7 @@ TEST(GeneratedDsdiff, WriterHeaderOverGeneratedSoundReadsBack) {
     std::fwrite(sound.data(), 1, sound.size(), f);
     std::rewind(f);
 
-    Opened<DsdiffInfo> o(f, readDsdHeader);
+    HeaderRead<DsdiffInfo> o(f, readDsdHeader);
     ASSERT_EQ(o.result, 0);
     EXPECT_EQ(o.err, "");
     EXPECT_EQ(o.info.data_size, 2000u);

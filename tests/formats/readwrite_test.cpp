@@ -72,18 +72,17 @@ TEST(ReadPrimitives, ShortReadLeavesDestinationAndConsumesWhatArrived) {
 }
 
 TEST(FloatPrimitives, HostBytesRoundTripAndFailuresSayTheirMessage) {
-    Sink sink;
-    FILE* w = open_sink(&sink);
-    EXPECT_EQ(writefloat(w, 1.5f), -1);
-    EXPECT_EQ(writedouble(w, -2.25), -1);
-    std::fclose(w);
     const float fv = 1.5f;
     const double dv = -2.25;
     Bytes host(12);
     std::memcpy(host.data(), &fv, 4);
     std::memcpy(host.data() + 4, &dv, 8);
+    Sink sink;
+    FILE* w = open_sink(&sink);
+    EXPECT_EQ(writefloat(w, fv), -1);
+    EXPECT_EQ(writedouble(w, dv), -1);
+    std::fclose(w);
     EXPECT_EQ(sink.data, host);
-
     FILE* f = stream_with(host);
     float fr = 0;
     double dr = 0;
@@ -95,20 +94,17 @@ TEST(FloatPrimitives, HostBytesRoundTripAndFailuresSayTheirMessage) {
 
     for (int width : {4, 8}) {
         FILE* r = stream_with(Bytes(static_cast<size_t>(width - 1), 0x55));
-        uint8_t dest[8];
-        StderrCapture rerr;
-        EXPECT_EQ(width == 4 ? readfloat(r, dest) : readdouble(r, dest), 0);
-        EXPECT_EQ(rerr.text(), "file read error\n");
-        std::fclose(r);
-
         Sink failing;
         failing.fail_at = 2;
         FILE* g = open_sink(&failing);
-        StderrCapture werr;
+        uint8_t dest[8];
+        StderrCapture err;
+        EXPECT_EQ(width == 4 ? readfloat(r, dest) : readdouble(r, dest), 0);
         EXPECT_EQ(width == 4 ? writefloat(g, 1.0f) : writedouble(g, 1.0), 0);
-        EXPECT_EQ(werr.text(), "file write error\n");
+        EXPECT_EQ(err.text(), "file read error\nfile write error\n");
         failing.fail_at = SIZE_MAX;
         std::fclose(g);
+        std::fclose(r);
     }
 }
 
@@ -128,33 +124,22 @@ const IntWriter kWriters[] = {
     {"write64bitBEint", 8, true, [](FILE* f, uint64_t v) { return write64bitBEint(f, v); }},
 };
 
-TEST(WritePrimitives, EmitTheLowBytesInTheirOrderEachOnce) {
+TEST(WritePrimitives, LowBytesInTheirOrderOneWriteEachStoppingAtTheFirstFailure) {
     const uint8_t msb_first[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     for (const auto& w : kWriters) {
-        Sink sink;
-        FILE* f = open_sink(&sink);
-        StderrCapture err;
-        EXPECT_EQ(w.write(f, 0x0102030405060708), -1) << w.name;
-        EXPECT_EQ(err.text(), "") << w.name;
-        Bytes expected;
-        for (int i = 0; i < w.width; ++i) expected.push_back(msb_first[w.big_endian ? 8 - w.width + i : 7 - i]);
-        EXPECT_EQ(sink.data, expected) << w.name;
-        EXPECT_EQ(sink.write_calls, w.width) << w.name << ": one write per byte";
-        std::fclose(f);
-    }
-}
-
-TEST(WritePrimitives, StopAtTheFirstFailingByte) {
-    for (const auto& w : kWriters) {
-        for (int k = 0; k < w.width; ++k) {
+        Bytes all;
+        for (int i = 0; i < w.width; ++i) all.push_back(msb_first[w.big_endian ? 8 - w.width + i : 7 - i]);
+        // The sink takes k bytes; k == width is the write that succeeds.
+        for (int k = 0; k <= w.width; ++k) {
+            const bool ok = k == w.width;
             Sink sink;
             sink.fail_at = static_cast<size_t>(k);
             FILE* f = open_sink(&sink);
             StderrCapture err;
-            EXPECT_EQ(w.write(f, 0x0102030405060708), 0) << w.name << " failing at byte " << k;
-            EXPECT_EQ(err.text(), "file write error\n") << w.name << " failing at byte " << k;
-            EXPECT_EQ(sink.data.size(), static_cast<size_t>(k)) << w.name << ": earlier bytes stay";
-            EXPECT_EQ(sink.write_calls, k + 1) << w.name << ": later bytes are not attempted";
+            EXPECT_EQ(w.write(f, 0x0102030405060708), ok ? -1 : 0) << w.name << " failing at byte " << k;
+            EXPECT_EQ(err.text(), ok ? "" : "file write error\n") << w.name << " failing at byte " << k;
+            EXPECT_EQ(sink.data, Bytes(all.begin(), all.begin() + k)) << w.name << ": earlier bytes stay";
+            EXPECT_EQ(sink.write_calls, ok ? k : k + 1) << w.name << ": one write per byte, none after a failure";
             sink.fail_at = SIZE_MAX;  // let fclose flush whatever is left without noise
             std::fclose(f);
         }

@@ -131,4 +131,32 @@ struct SettingsGuard {
     }
 };
 
+// One header read of `f` (closed at the end), with what the library printed
+// and where it left the stream. `info` starts as given, `reporting` is the
+// DSDIFF reporting mode during the read.
+template <typename Info>
+struct HeaderRead {
+    FILE* f;
+    Info info;
+    int result = -2;
+    std::string err;
+    long long pos = -1;
+
+    HeaderRead(FILE* file, int (*read)(Info*), Info start = Info{}, int reporting = 1) : f(file), info(start) {
+        SettingsGuard guard;
+        dsdiff_reporting = reporting;
+        info.file = f;
+        StderrCapture capture;
+        if (f != nullptr) {
+            result = read(&info);
+            pos = ftello(f);
+        }
+        err = capture.text();
+    }
+    HeaderRead(const HeaderRead&) = delete;
+    ~HeaderRead() {
+        if (f != nullptr) std::fclose(f);
+    }
+};
+
 }  // namespace fmt_test

@@ -13,38 +13,17 @@ using namespace fmt_test;
 
 namespace {
 
-struct Read {
-    int result;
-    std::string err;
-    WsdInfo info;
-    long long pos;
-};
-
-WsdInfo marked_info(FILE* f) {
+WsdInfo marked_info() {
     WsdInfo info;
     std::memset(&info, 0x5A, sizeof info);
-    info.file = f;
     return info;
 }
 
-const WsdInfo kMarks = marked_info(nullptr);
+const WsdInfo kMarks = marked_info();
 
-Read read_header(FILE* f) {
-    Read r;
-    r.info = marked_info(f);
-    StderrCapture err;
-    r.result = readWsdHeader(&r.info);
-    r.err = err.text();
-    r.pos = ftello(f);
-    return r;
-}
+using Read = HeaderRead<WsdInfo>;
 
-Read read_bytes(const Bytes& bytes) {
-    FILE* f = stream_with(bytes);
-    Read r = read_header(f);
-    std::fclose(f);
-    return r;
-}
+Read read_bytes(const Bytes& bytes) { return {stream_with(bytes), readWsdHeader, kMarks}; }
 
 Bytes header_with(size_t offset, const Bytes& value, uint64_t file_size = UINT64_C(0x0000000500000BE8), bool be64 = false) {
     WsdInfo info = sample_wsd_info();
@@ -107,9 +86,9 @@ TEST(ReadWsdHeader, OnlyTheMagicAndTheChannelCountAreChecked) {
     EXPECT_EQ(r.info.channel_count, kMarks.channel_count);
     EXPECT_EQ(r.info.sample_rate, kMarks.sample_rate);
     // Refused for its magic: nothing stored.
-    r = read_bytes(rows[12].bytes);
-    EXPECT_EQ(r.info.version, kMarks.version);
-    EXPECT_EQ(r.info.file_size, kMarks.file_size);
+    Read frm8 = read_bytes(rows[12].bytes);
+    EXPECT_EQ(frm8.info.version, kMarks.version);
+    EXPECT_EQ(frm8.info.file_size, kMarks.file_size);
 }
 
 TEST(ReadWsdHeader, EveryShortReadFails) {
@@ -127,13 +106,11 @@ TEST(ReadWsdHeader, EveryShortReadFails) {
 }
 
 TEST(ReadWsdHeader, FailingSeekFailsSilently) {
-    FILE* f = pipe_reading(wsd_header(sample_wsd_info(), false));
-    Read r = read_header(f);
+    Read r(pipe_reading(wsd_header(sample_wsd_info(), false)), readWsdHeader, kMarks);
     EXPECT_EQ(r.result, -1);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.info.channel_count, 2) << "stored before the seek";
     EXPECT_EQ(r.info.sample_rate, kMarks.sample_rate) << "stored only after the seek";
-    std::fclose(f);
 }
 
 }  // namespace
