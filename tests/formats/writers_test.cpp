@@ -17,21 +17,6 @@ using namespace fmt_test;
 
 namespace {
 
-int write_dsdiff(FILE* f, uint32_t rate, uint64_t data_size) {
-    DsdiffInfo info{};
-    info.file = f;
-    info.sample_rate = rate;
-    info.data_size = data_size;
-    return dsdiffWriteHeader(&info);
-}
-
-int write_wsd(FILE* f, WsdInfo info, int order) {
-    SettingsGuard guard;
-    wsd_size_order = order;
-    info.file = f;
-    return writeWsdHeader(&info);
-}
-
 // A writer call, what it returns on success and the header it must write.
 struct Writer {
     std::string name;
@@ -41,13 +26,21 @@ struct Writer {
 };
 
 Writer dsdiff(uint32_t rate, uint64_t size) {
-    return {"dsdiff " + std::to_string(size), [=](FILE* f) { return write_dsdiff(f, rate, size); }, 0,
-            dsdiff_header(rate, size)};
+    auto write = [=](FILE* f) {
+        DsdiffInfo info{f, size, 0, rate, 0, 0, 0, {}};
+        return dsdiffWriteHeader(&info);
+    };
+    return {"dsdiff " + std::to_string(size), write, 0, dsdiff_header(rate, size)};
 }
 
-Writer wsd(const WsdInfo& info, int order) {
-    return {"wsd order " + std::to_string(order), [=](FILE* f) { return write_wsd(f, info, order); }, 0,
-            wsd_header(info, order == WSD_SIZE_BE64)};
+Writer wsd(WsdInfo info, int order) {
+    auto write = [=](FILE* f) mutable {
+        SettingsGuard guard;
+        wsd_size_order = order;
+        info.file = f;
+        return writeWsdHeader(&info);
+    };
+    return {"wsd order " + std::to_string(order), write, 0, wsd_header(info, order == WSD_SIZE_BE64)};
 }
 
 Writer wav(uint64_t frames) {
