@@ -15,40 +15,33 @@ struct Program {
 
 class DisplayTest : public ::testing::TestWithParam<Program> {};
 
-std::string display(const std::string& rate, const std::string& size, const std::string& time, const Args& ids) {
-    std::string s = "sampling frequency:\t" + rate + " [Hz]\ndata size in bytes:\t" + size +
-                    " [Byte]\nplaying time:\t\t" + time + "\nchannel:\t\t" + std::to_string(ids.size()) + " [ch]\n";
-    for (size_t c = 0; c < ids.size(); ++c) s += "\tchannel " + std::to_string(c) + " name is \"" + ids[c] + "\"\n";
-    return s;
-}
-
 TEST_P(DisplayTest, PrintsThePropertiesOfDsdiffFiles) {
-    const Args stereo{"SLFT", "SRGT"}, header{"--header-only", "--bytes=0"};
+    const Args stereo{"SLFT", "SRGT"};
+    const auto declared = [](const std::string& size, Args more = {}) {
+        more.insert(more.end(), {"--header-only", "--bytes=0", "--data-size=" + size});
+        return more;
+    };
     const struct {
         Args gen;
-        std::string expected;
+        std::string rate, size, time;
+        Args ids;
     } cases[] = {
-        {{"--channels=1", "--ids=MONO", "--header-only", "--bytes=35280000"},
-         display("2822400", "35280000", "0:01:40", {"MONO"})},
-        {{"--channels=10", "--bytes=3528", "--random=all:7"},
-         display("2822400", "35280", "0:00:00",
-                 {"C000", "C001", "C002", "C003", "C004", "C005", "C006", "C007", "C008", "C009"})},
+        {{"--channels=1", "--ids=MONO", "--header-only", "--bytes=35280000"}, "2822400", "35280000", "0:01:40", {"MONO"}},
+        {{"--channels=10", "--bytes=3528", "--random=all:7"}, "2822400", "35280", "0:00:00",
+         {"C000", "C001", "C002", "C003", "C004", "C005", "C006", "C007", "C008", "C009"}},
         // Truncated to whole seconds: the example's 70560000 bytes and one more.
-        {{"--header-only", "--bytes=0", "--data-size=70560001"}, display("2822400", "70560001", "0:01:40", stereo)},
-        {{"--header-only", "--bytes=0", "--data-size=312612552000"},
-         display("2822400", "312612552000", "123:04:05", stereo)},
-        {{"--header-only", "--bytes=0", "--data-size=4294967296"},
-         display("2822400", "4294967296", "1:41:26", stereo)},
+        {declared("70560001"), "2822400", "70560001", "0:01:40", stereo},
+        {declared("312612552000"), "2822400", "312612552000", "123:04:05", stereo},
+        {declared("4294967296"), "2822400", "4294967296", "1:41:26", stereo},
         // The largest size the reader takes, one channel: no wrap in bytes x 8.
-        {{"--channels=1", "--header-only", "--bytes=0", "--data-size=9223372036854775807"},
-         display("2822400", "9223372036854775807", "7262040215:27:45", {"C000"})},
-        {{"--bytes=0"}, display("2822400", "0", "0:00:00", stereo)},
-        {{"--rate=11289600", "--channels=6", "--ids=L,R,C,LFE,LS,RS", "--header-only", "--bytes=0",
-          "--data-size=6096384000"},
-         display("11289600", "6096384000", "0:12:00", {"L", "R", "C", "LFE", "LS", "RS"})},
-        {{"--rate=4294967295", "--bytes=16"}, display("4294967295", "32", "0:00:00", stereo)},
+        {declared("9223372036854775807", {"--channels=1"}), "2822400", "9223372036854775807", "7262040215:27:45",
+         {"C000"}},
+        {{"--bytes=0"}, "2822400", "0", "0:00:00", stereo},
+        {declared("6096384000", {"--rate=11289600", "--channels=6", "--ids=L,R,C,LFE,LS,RS"}), "11289600",
+         "6096384000", "0:12:00", {"L", "R", "C", "LFE", "LS", "RS"}},
+        {{"--rate=4294967295", "--bytes=16"}, "4294967295", "32", "0:00:00", stereo},
         // Identifiers as stored: NUL padding ends them, case kept.
-        {{"--ids=ab\\x00\\x00,Rgt ", "--bytes=8"}, display("2822400", "16", "0:00:00", {"ab", "Rgt "})},
+        {{"--ids=ab\\x00\\x00,Rgt ", "--bytes=8"}, "2822400", "16", "0:00:00", {"ab", "Rgt "}},
     };
     const std::string dir = testutil::make_temp_dir();
     int n = 0;
@@ -58,7 +51,12 @@ TEST_P(DisplayTest, PrintsThePropertiesOfDsdiffFiles) {
         exttest::make_source(path, c.gen);
         RunResult r = testutil::run({GetParam().bin, path});
         EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.out, c.expected);
+        std::string out = "sampling frequency:\t" + c.rate + " [Hz]\ndata size in bytes:\t" + c.size +
+                          " [Byte]\nplaying time:\t\t" + c.time + "\nchannel:\t\t" + std::to_string(c.ids.size()) +
+                          " [ch]\n";
+        for (size_t i = 0; i < c.ids.size(); ++i)
+            out += "\tchannel " + std::to_string(i) + " name is \"" + c.ids[i] + "\"\n";
+        EXPECT_EQ(r.out, out);
         EXPECT_EQ(r.err, "");
     }
 }

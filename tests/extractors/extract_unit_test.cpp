@@ -1,54 +1,14 @@
-// The shared pieces of the extractors on their own: playing-time
-// arithmetic, identifier matching, and the frame copy against a plain
-// one-frame-at-a-time copy.
+// The extractors' frame copy on its own, against a plain one-frame-at-a-time
+// copy, and its pair gather against the definition.
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
 #include <random>
 #include <vector>
 
 #include "extract.h"
 
 namespace {
-
-TEST(PlayingSeconds, TruncatesAndNeverWraps) {
-    const struct {
-        uint64_t bytes;
-        uint32_t rate;
-        uint64_t seconds;
-    } cases[] = {
-        {35280000, 2822400, 100},
-        {35280000 + 352799, 2822400, 100},  // one byte short of the next second
-        {35280000 + 352800, 2822400, 101},
-        {0, 2822400, 0},
-        {1, 1, 8},
-        {UINT64_C(9223372036854775807), 2822400, UINT64_C(26143344775665)},
-        {UINT64_MAX, 8, UINT64_MAX},  // bytes x 8 would wrap; the split does not
-        {UINT64_C(1000000), 4294967295u, 0},
-    };
-    for (const auto& c : cases) EXPECT_EQ(playing_seconds(c.bytes, c.rate), c.seconds) << c.bytes;
-}
-
-TEST(ChannelIds, FirstFourBytesNulPaddedExactMatchLaterWins) {
-    DsdiffInfo info{};
-    info.channel_count = 5;
-    const char* ids[] = {"AAAA", "BB\0\0", "AAAA", "aaaa", "C D "};
-    for (int c = 0; c < 5; ++c) std::memcpy(info.channel_ids[c], ids[c], 5);
-    const struct {
-        const char* arg;
-        int position;
-    } cases[] = {{"AAAA", 2}, {"AAAAB", 2}, {"aaaa", 3}, {"BB", 1}, {"B", -1}, {"BB  ", -1},
-                 {"C D ", 4}, {"C D", -1}, {"", -1}, {"CCCC", -1}};
-    char id[4];
-    for (const auto& c : cases) {
-        channel_id_bytes(c.arg, id);
-        EXPECT_EQ(find_channel(info, id), c.position) << c.arg;
-    }
-    info.channel_count = 0;
-    channel_id_bytes("AAAA", id);
-    EXPECT_EQ(find_channel(info, id), -1);
-}
 
 std::vector<uint8_t> contents(FILE* f) {
     std::vector<uint8_t> out;
@@ -113,18 +73,6 @@ TEST(CopyChannelPairs, MatchesTheFrameByFrameCopy) {
         std::fclose(in);
     }
 
-    // An output that refuses its bytes.
-    FILE* in = std::tmpfile();
-    std::fputs("0123456789", in);
-    std::rewind(in);
-    FILE* full = std::fopen("/dev/full", "wb");
-    ASSERT_NE(full, nullptr);
-    std::setvbuf(full, nullptr, _IONBF, 0);
-    PairOutput out{full, 0, 1};
-    uint64_t consumed = 0;
-    EXPECT_EQ(copy_channel_pairs(in, 10, 2, &out, 1, &consumed), COPY_WRITE_ERROR);
-    std::fclose(full);
-    std::fclose(in);
 }
 
 TEST(GatherPairs, EveryChannelCountAndPairAgreesWithTheDefinition) {

@@ -27,10 +27,11 @@ struct Source {
     uint64_t data_offset = 0;  // first sound byte
     uint64_t data_size = 0;    // declared size of the sound chunk
     int channels = 0;
+    uint32_t rate = 0;
 };
 
 // Runs the generator, then walks the chunks of the result (into PROP) for
-// the channel count and the "DSD " sound chunk.
+// the rate, the channel count and the "DSD " sound chunk.
 inline Source make_source(const std::string& path, Args args) {
     Source s;
     s.path = path;
@@ -45,6 +46,7 @@ inline Source make_source(const std::string& path, Args args) {
             s.data_size = size;
             break;
         }
+        if (id == "FS  ") s.rate = static_cast<uint32_t>(be(s.bytes, pos + 12, 4));
         if (id == "CHNL") s.channels = static_cast<int>(be(s.bytes, pos + 12, 2));
         pos += id == "PROP" ? 16 : 12 + size + (size & 1);
     }
@@ -78,51 +80,25 @@ inline Bytes pair_data(const Source& src, int left, int right, uint64_t frames =
 inline Bytes wsd_header(uint64_t file_size, uint32_t play_time, uint32_t sample_rate, bool be64) {
     Bytes h;
     put_str(h, "1bit");
-    put_be(h, 0, 4);
-    put_be(h, 0x11000000, 4);
-    put_be(h, be64 ? file_size : file_size << 32 | file_size >> 32, 8);
-    put_be(h, 128, 4);
-    put_be(h, 2048, 4);
-    put_be(h, 0, 4);
-    put_be(h, play_time, 4);
-    put_be(h, sample_rate, 4);
-    put_be(h, 0, 4);
-    put_be(h, 0x02000000, 4);
-    put_be(h, 0x44000000, 4);
+    for (auto [value, width] : std::initializer_list<std::pair<uint64_t, int>>{
+             {0, 4}, {0x11000000, 4}, {be64 ? file_size : file_size << 32 | file_size >> 32, 8}, {128, 4},
+             {2048, 4}, {0, 4}, {play_time, 4}, {sample_rate, 4}, {0, 4}, {0x02000000, 4}, {0x44000000, 4}})
+        put_be(h, value, width);
     h.resize(2048, 0);
     return h;
 }
 
-// The 130-byte two-channel DSDIFF header.
+// The 130-byte two-channel DSDIFF header, one chunk a line.
 inline Bytes dff_header(uint64_t data_size, uint32_t sample_rate) {
     Bytes h;
-    put_str(h, "FRM8");
-    put_be(h, data_size + 118, 8);
-    put_str(h, "DSD PROP");
-    put_be(h, 74, 8);
-    put_str(h, "SND FS  ");
-    put_be(h, 4, 8);
-    put_be(h, sample_rate, 4);
-    put_str(h, "CHNL");
-    put_be(h, 10, 8);
-    put_be(h, 2, 2);
-    put_str(h, "SLFTSRGTCMPR");
-    put_be(h, 20, 8);
-    put_str(h, "DSD ");
-    put_be(h, 14, 1);
-    put_str(h, "not compressed");
+    put_str(h, "FRM8"), put_be(h, data_size + 118, 8), put_str(h, "DSD PROP"), put_be(h, 74, 8), put_str(h, "SND ");
+    put_str(h, "FS  "), put_be(h, 4, 8), put_be(h, sample_rate, 4);
+    put_str(h, "CHNL"), put_be(h, 10, 8), put_be(h, 2, 2), put_str(h, "SLFTSRGT");
+    put_str(h, "CMPR"), put_be(h, 20, 8), put_str(h, "DSD "), put_be(h, 14, 1), put_str(h, "not compressed");
     put_be(h, 0, 1);
-    put_str(h, "FVER");
-    put_be(h, 4, 8);
-    put_be(h, 0x01050000, 4);
-    put_str(h, "DSD ");
-    put_be(h, data_size, 8);
+    put_str(h, "FVER"), put_be(h, 4, 8), put_be(h, 0x01050000, 4);
+    put_str(h, "DSD "), put_be(h, data_size, 8);
     return h;
-}
-
-inline Bytes concat(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
 }
 
 // Runs a program with the working directory `dir`.

@@ -2,7 +2,9 @@
 // refusals, byte-exact outputs, the copy's limits and its error reports.
 #include <unistd.h>
 
-#include <functional>
+#include <iterator>
+#include <sstream>
+#include <tuple>
 
 #include "exttest.h"
 
@@ -32,11 +34,12 @@ Args chx4_argv(const Args& ids, const std::string& src) {
 enum Kind { FORK_WSD, FORK_DFF, CHX4 };
 Bytes expected(const Source& src, Kind kind, int left, int right, uint64_t frames = UINT64_MAX) {
     const uint64_t bpc = src.data_size / static_cast<uint64_t>(src.channels);
-    EXPECT_LT(bpc, 2822400u / 8);
-    const Bytes header = kind == FORK_DFF ? dff_header(2 * bpc, 2822400)
-                                          : wsd_header(2 * bpc + 2048, kind == CHX4 ? 0 : 0x30303030, 2822400,
-                                                       kind == CHX4);
-    return concat(header, pair_data(src, left, right, frames));
+    EXPECT_LT(bpc, src.rate / 8);
+    Bytes out = kind == FORK_DFF ? dff_header(2 * bpc, src.rate)
+                                 : wsd_header(2 * bpc + 2048, kind == CHX4 ? 0 : 0x30303030, src.rate, kind == CHX4);
+    const Bytes data = pair_data(src, left, right, frames);
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
 }
 
 void expect_chx4_outputs(const std::string& stem, const Source& src, const std::vector<int>& pos,
@@ -50,7 +53,7 @@ void expect_chx4_outputs(const std::string& stem, const Source& src, const std::
 TEST(ChanforkOutputs, NameDecidesTheFormatAndEachGroupGetsItsPair) {
     const std::string dir = testutil::make_temp_dir();
     std::filesystem::create_directories(dir + "/dir.v2");
-    const Source src = random_source(dir + "/six.dff", 6, 1000);
+    const Source src = random_source(dir + "/six.dff", 6, 1000, {"--rate=5644800"});
     ASSERT_EQ(src.data_size, 6000u);
     const struct {
         std::string left, right, name;
@@ -84,7 +87,8 @@ TEST(Chx4Outputs, OnlyTheLastPathComponentHoldsTheExtension) {
     } cases[] = {
         {"example.dff", "example"}, {"a.b.dff", "a.b"},   {"a.df", "a.df"},  // fewer than 5 characters
         {"music", "music"},         {"./take", "./take"}, {"dir.v2/take", "dir.v2/take"},
-        {"dir.v2/song.dff", "dir.v2/song"}, {"sub/a.df", "sub/a.df"}, {"sub/x.y.z", "sub/x.y"},
+        {"dir.v2/song.dff", "dir.v2/song"}, {"dir.v2/music", "dir.v2/music"}, {"sub/a.df", "sub/a.df"},
+        {"sub/x.y.z", "sub/x.y"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.source);
@@ -106,26 +110,30 @@ TEST(Chx4Outputs, OnlyTheLastPathComponentHoldsTheExtension) {
 TEST(BothPrograms, SourcesOfTwoToTenChannelsAndRepeatedIdentifiers) {
     const struct {
         int channels;
-        std::string ids;  // generator --ids, empty for the default
+        Args gen;
         Args chx4;
         std::vector<int> chx4_pos;
         Args fork;  // left, right, name groups
         std::vector<std::pair<int, int>> fork_pos;
     } cases[] = {
-        {2, "", {"SLFT", "SRGT", "SRGT", "SLFT", "SLFT", "SLFT", "SRGT", "SRGT"}, {0, 1, 1, 0, 0, 0, 1, 1},
+        {2, {}, {"SLFT", "SRGT", "SRGT", "SLFT", "SLFT", "SLFT", "SRGT", "SRGT"}, {0, 1, 1, 0, 0, 0, 1, 1},
          {"SRGT", "SLFT", "swap.wsd", "SLFT", "SLFT", "mono.dff"}, {{1, 0}, {0, 0}}},
-        {6, "", {"C005", "C004", "C000", "C001", "C002", "C003", "C001", "C001"}, {5, 4, 0, 1, 2, 3, 1, 1},
+        {6, {}, {"C005", "C004", "C000", "C001", "C002", "C003", "C001", "C001"}, {5, 4, 0, 1, 2, 3, 1, 1},
          {"C002", "C005", "out.wsd"}, {{2, 5}}},
-        {10, "", {"C009", "C008", "C000", "C005", "C002", "C007", "C006", "C006"}, {9, 8, 0, 5, 2, 7, 6, 6},
+        {10, {"--rate=5644800"}, {"C009", "C008", "C000", "C005", "C002", "C007", "C006", "C006"},
+         {9, 8, 0, 5, 2, 7, 6, 6},
          {"C009", "C000", "a.wsd", "C004", "C007", "b.dff", "C008", "C008", "c.wsd"}, {{9, 0}, {4, 7}, {8, 8}}},
-        // The later channel wins when the file repeats an identifier.
-        {8, "AAAA,BBBB,AAAA,CCCC,BBBB,DD,EEEE,AAAA", {"AAAA", "BBBB", "CCCC", "DD", "EEEE", "AAAA", "DD", "BBBB"},
-         {7, 4, 3, 5, 6, 7, 5, 4}, {"AAAA", "BBBB", "d.wsd", "CCCC", "AAAA", "e.dff"}, {{7, 4}, {3, 7}}},
+        // The later channel wins when the file repeats an identifier. Only
+        // the 99 whole frames within the chunk's 799 bytes are copied, not
+        // the cut frame nor the bytes and the chunk that follow.
+        {8, {"--ids=AAAA,BBBB,AAAA,CCCC,BBBB,DD,EEEE,AAAA", "--data-size=799", "--trailing-chunk=ZZZZ:64"},
+         {"AAAA", "BBBB", "CCCC", "DD", "EEEE", "AAAA", "DD", "BBBB"}, {7, 4, 3, 5, 6, 7, 5, 4}, {"AAAA", "BBBB", "d.wsd", "CCCC", "AAAA", "e.dff"}, {{7, 4}, {3, 7}}},
     };
+    std::string dir;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.channels);
-        const std::string dir = testutil::make_temp_dir();
-        const Source src = random_source(dir + "/src.dff", c.channels, 999, c.ids.empty() ? Args{} : Args{"--ids=" + c.ids});
+        dir = testutil::make_temp_dir();
+        const Source src = random_source(dir + "/src.dff", c.channels, 999, c.gen);
         RunResult r = run_in(dir, chx4_argv(c.chx4, "src.dff"));
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.out + r.err, "");
@@ -139,27 +147,9 @@ TEST(BothPrograms, SourcesOfTwoToTenChannelsAndRepeatedIdentifiers) {
                 << name;
         }
     }
-}
-
-TEST(BothPrograms, OnlyWholeFramesWithinTheSoundChunkAreCopied) {
-    // 803 bytes declared of an 8-channel chunk: 100 whole frames. The three
-    // bytes of the cut frame and the chunk that follows are not sound.
-    const std::string dir = testutil::make_temp_dir();
-    const Source src = random_source(dir + "/cut.dff", 8, 101, {"--data-size=803", "--trailing-chunk=ZZZZ:64"});
-    ASSERT_EQ(src.data_size, 803u);
-    RunResult r = run_in(dir, chx4_argv(IDS8, "cut.dff"));
-    ASSERT_EQ(r.status, 0) << r.err;
-    r = run_in(dir, fork_argv("cut.dff", {"C001", "C004", "cut.wsd", "C003", "C000", "cut2.dff"}));
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out + r.err, "");
-    expect_chx4_outputs(dir + "/cut", src, {0, 1, 2, 3, 4, 5, 6, 7});
-    EXPECT_TRUE(read_file(dir + "/cut.wsd") == expected(src, FORK_WSD, 1, 4));
-    EXPECT_TRUE(read_file(dir + "/cut2.dff") == expected(src, FORK_DFF, 3, 0));
-    const Bytes chx4 = read_file(dir + "/cut_3.wsd"), dff = read_file(dir + "/cut2.dff");
-    EXPECT_EQ(chx4.size(), 2048u + 200u);
-    EXPECT_EQ(be(chx4, 12, 8), chx4.size());  // the headers tell the truth
-    EXPECT_EQ(dff.size(), 130u + 200u);
-    EXPECT_EQ(be(dff, 122, 8), 200u);
+    // The last, cut source's outputs by their sizes: 99 frames.
+    EXPECT_EQ(testutil::file_size(dir + "/src_3.wsd"), 2048u + 198u);
+    EXPECT_EQ(testutil::file_size(dir + "/e.dff"), 130u + 198u);
 }
 
 TEST(BothPrograms, HeadersOfLongAndEmptySourcesHoldEachProgramsPlayingTime) {
@@ -244,126 +234,105 @@ TEST(BothPrograms, CopyFailuresAreReported) {
 }
 
 // Refusals: the report, its status, and what the folder holds afterwards.
-struct Refusal {
-    const char* what;
-    std::function<void(const std::string&)> setup;
-    Args argv;
-    int status;
-    std::string err;
-    Args files;  // the folder's content afterwards
-    std::function<void(const std::string&)> check = nullptr;
-};
-
-void link_to_victim(const std::string& dir, const char* name) {
-    ASSERT_EQ(symlink("victim", (dir + "/" + name).c_str()), 0);
-}
-
+// Each setup item makes one thing in the folder: "name.dff channels
+// [generator options]" a source with 8 bytes a channel, "name.wsd channels"
+// a WSD file, "name=text" a plain file, "name@" a link to the absent
+// "victim". Each expected entry is a name, or "name=size".
 TEST(BothPrograms, RefusalsLeaveTheFolderAsSaid) {
-    const auto nothing = [](const std::string&) {};
-    const auto file = [](const char* name, const char* text) {
-        return [=](const std::string& dir) { testutil::write_file(dir + "/" + name, std::string(text)); };
-    };
-    const auto source = [](const char* name, int channels, Args args) {
-        return [=](const std::string& dir) {
-            random_source(dir + "/" + name, channels, 8, args);
-        };
-    };
-    const auto holds = [](const char* name, const std::string& text) {
-        return [=](const std::string& dir) { EXPECT_EQ(read_file(dir + "/" + name), Bytes(text.begin(), text.end())); };
-    };
-    const auto bad_ext = [&](const std::string& name, const std::string& shown) {
+    const auto bad_ext = [](const std::string& name, const std::string& shown) {
         // The refused name is in the second group; the source does not exist.
-        return Refusal{"extension", nothing, fork_argv("none.dff", {"C000", "C001", "good.wsd", "C002", "C003", name}),
-                       111, err_report("main", 110, "could not judge file name extension \"" + shown + "\".\n"), {}};
+        return std::tuple{Args{}, fork_argv("none.dff", {"C000", "C001", "good.wsd", "C002", "C003", name}), 111,
+                          err_report("main", 110, "could not judge file name extension \"" + shown + "\".\n"), Args{}};
     };
-    const Args six{"C000", "C001", "C002", "C003", "C004", "C005"};
     const auto fork_ids = [](const char* l, const char* r) {
         return fork_argv("six.dff", {"C000", "C001", "first.wsd", l, r, "second.dff", "C002", "C003", "third.wsd"});
-    };
-    const auto first_header = [](const std::string& dir) {
-        EXPECT_EQ(read_file(dir + "/first.wsd"), wsd_header(2048 + 2 * 8, 0x30303030, 2822400, false));
-        EXPECT_EQ(testutil::file_size(dir + "/second.dff"), 0u);
     };
     const auto ids8 = [](const char* fifth, const char* eighth) {
         return chx4_argv({"C000", "C001", "C002", "C003", fifth, "C005", "C006", eighth}, "src.dff");
     };
-    const Refusal cases[] = {
+    const Args left_outputs{"first.wsd=2048", "second.dff=0", "six.dff"};
+    const std::string ab = "src.dff 8 --ids=C000,C001,C002,C003,C004,C005,C006,AB";
+    const std::tuple<Args, Args, int, std::string, Args> cases[] = {
         bad_ext("out.Wsd", ".Wsd"), bad_ext("out.dsf", ".dsf"), bad_ext("my.song.wsd", ".song.wsd"),
         bad_ext("take.wsd.bak", ".wsd.bak"), bad_ext("dir.v2/x.y.dff", ".y.dff"), bad_ext("name.", "."),
-        {"existing output of a later group", file("rear.dff", "old"),
-         fork_argv("none.dff", {"C000", "C001", "front.wsd", "C002", "C003", "rear.dff"}), 123,
-         err_report("main", 122, "output file rear.dff exist. Abort.\n"), {"rear.dff"}, holds("rear.dff", "old")},
-        {"status query fails with ENOTDIR", file("rear.dff", "old"), fork_argv("none.dff", {"C0", "C1", "rear.dff/x.wsd"}),
-         123, err_report("main", 122, "output file rear.dff/x.wsd exist. Abort.\n"), {"rear.dff"}},
-        {"source missing", nothing, fork_argv("none.dff", {"C000", "C001", "out.wsd"}), 131,
-         err_report("main", 130, "fopen(none.dff) failed.\n"), {}},
-        {"WSD source", [](const std::string& d) { testutil::dsdgen({"--channels=6", "--bytes=16", d + "/six.wsd"}); },
-         fork_argv("six.wsd", {"C000", "C001", "out.wsd"}), 136, "file six.wsd is not DSDIFF format.\n", {"six.wsd"}},
-        {"no rate", source("six.dff", 6, {"--rate=0"}), fork_argv("six.dff", {"C000", "C001", "out.wsd"}), 136,
+        {{"rear.dff=old"}, fork_argv("none.dff", {"C000", "C001", "front.wsd", "C002", "C003", "rear.dff"}), 123,
+         err_report("main", 122, "output file rear.dff exist. Abort.\n"), {"rear.dff=3"}},
+        {{"rear.dff=old"}, fork_argv("none.dff", {"C0", "C1", "rear.dff/x.wsd"}), 123,  // ENOTDIR
+         err_report("main", 122, "output file rear.dff/x.wsd exist. Abort.\n"), {"rear.dff"}},
+        {{}, fork_argv("none.dff", {"C000", "C001", "out.wsd"}), 131, err_report("main", 130, "fopen(none.dff) failed.\n"),
+         {}},
+        {{"six.wsd 6"}, fork_argv("six.wsd", {"C000", "C001", "out.wsd"}), 136, "file six.wsd is not DSDIFF format.\n",
+         {"six.wsd"}},
+        {{"six.dff 6 --rate=0"}, fork_argv("six.dff", {"C000", "C001", "out.wsd"}), 136,
          "file six.dff is not DSDIFF format.\n", {"six.dff"}},
-        {"no channels", source("six.dff", 6, {"--chnl-count=0", "--chnl-size=2"}),
-         fork_argv("six.dff", {"C000", "C001", "out.wsd"}), 136, "file six.dff is not DSDIFF format.\n", {"six.dff"}},
-        {"right missing", source("six.dff", 6, {}), fork_ids("C004", "C009"), 171,
-         err_report("main", 170, "right channel name C009 not found.\n"), {"first.wsd", "second.dff", "six.dff"},
-         first_header},
-        {"left missing", source("six.dff", 6, {}), fork_ids("X", "C001"), 167,
-         err_report("main", 166, "left channel name X not found.\n"), {"first.wsd", "second.dff", "six.dff"},
-         first_header},
-        {"case counts, left first", source("six.dff", 6, {}), fork_ids("c004", "c005"), 167,
-         err_report("main", 166, "left channel name c004 not found.\n"), {"first.wsd", "second.dff", "six.dff"},
-         first_header},
+        {{"six.dff 6 --chnl-count=0 --chnl-size=2"}, fork_argv("six.dff", {"C000", "C001", "out.wsd"}), 136,
+         "file six.dff is not DSDIFF format.\n", {"six.dff"}},
+        {{"six.dff 6"}, fork_ids("C004", "C009"), 171, err_report("main", 170, "right channel name C009 not found.\n"),
+         left_outputs},
+        {{"six.dff 6"}, fork_ids("X", "C001"), 167, err_report("main", 166, "left channel name X not found.\n"),
+         left_outputs},
+        {{"six.dff 6"}, fork_ids("c004", "c005"), 167, err_report("main", 166, "left channel name c004 not found.\n"),
+         left_outputs},
         // The same name twice: the exclusive creation fails instead of
-        // writing both pairs into one file.
-        {"same output twice", source("six.dff", 6, {}),
-         fork_argv("six.dff", {"C000", "C001", "o.wsd", "C002", "C003", "o.wsd"}), 153,
-         err_report("main", 152, "fopen(o.wsd) failed.\n"), {"o.wsd", "six.dff"},
-         [](const std::string& dir) { EXPECT_EQ(read_file(dir + "/o.wsd").size(), 2048u); }},
-        // A dangling link passes the status query; its target is never created.
-        {"dangling link", [&](const std::string& d) { source("six.dff", 6, {})(d); link_to_victim(d, "l.dff"); },
-         fork_argv("six.dff", {"C000", "C001", "l.dff"}), 153, err_report("main", 152, "fopen(l.dff) failed.\n"),
-         {"l.dff", "six.dff"}},
+        // writing both pairs into one file. A dangling link passes the
+        // status query; its target is never created.
+        {{"six.dff 6"}, fork_argv("six.dff", {"C000", "C001", "o.wsd", "C002", "C003", "o.wsd"}), 153,
+         err_report("main", 152, "fopen(o.wsd) failed.\n"), {"o.wsd=2048", "six.dff"}},
+        {{"six.dff 6", "l.dff@"}, fork_argv("six.dff", {"C000", "C001", "l.dff"}), 153,
+         err_report("main", 152, "fopen(l.dff) failed.\n"), {"l.dff", "six.dff"}},
 
-        {"existing output: the source is never reached", file("missing_0.wsd", ""), chx4_argv(IDS8, "missing.dff"),
-         95, err_report("main", 94, "output file missing_0.wsd exist. Abort.\n"), {"missing_0.wsd"}},
-        {"existing third output",
-         [&](const std::string& d) { source("example.dff", 8, {})(d); file("example_2.wsd", "keep me")(d); },
-         chx4_argv(IDS8, "example.dff"), 95, err_report("main", 94, "output file example_2.wsd exist. Abort.\n"),
-         {"example.dff", "example_2.wsd"}, holds("example_2.wsd", "keep me")},
-        {"status query fails with ENOTDIR", file("plain", "x"), chx4_argv(IDS8, "plain/x.dff"), 95,
+        {{"missing_0.wsd="}, chx4_argv(IDS8, "missing.dff"), 95,
+         err_report("main", 94, "output file missing_0.wsd exist. Abort.\n"), {"missing_0.wsd"}},
+        {{"example.dff 8", "example_2.wsd=keep me"}, chx4_argv(IDS8, "example.dff"), 95,
+         err_report("main", 94, "output file example_2.wsd exist. Abort.\n"), {"example.dff", "example_2.wsd=7"}},
+        {{"plain=x"}, chx4_argv(IDS8, "plain/x.dff"), 95,  // ENOTDIR
          err_report("main", 94, "output file plain/x_0.wsd exist. Abort.\n"), {"plain"}},
-        {"source missing", nothing, chx4_argv(IDS8, "missing.dff"), 103,
-         err_report("main", 102, "fopen(missing.dff) failed.\n"), {}},
-        {"WSD source", [](const std::string& d) { testutil::dsdgen({"--channels=8", "--bytes=16", d + "/eight.wsd"}); },
-         chx4_argv(IDS8, "eight.wsd"), 108,
-         err_report("dsdiff", 42, "\n") + err_report("dsdiff", 57, "\n") + "file eight.wsd is not DSDIFF format.\n",
-         {"eight.wsd"}},
-        {"no rate", source("src.dff", 8, {"--rate=0"}), chx4_argv(IDS8, "src.dff"), 108,
-         "file src.dff is not DSDIFF format.\n", {"src.dff"}},
-        {"no CHNL", source("src.dff", 8, {"--no-chnl"}), chx4_argv(IDS8, "src.dff"), 108,
-         "file src.dff is not DSDIFF format.\n", {"src.dff"}},
-        {"the first of two missing", source("src.dff", 8, {"--ids=C000,C001,C002,C003,C004,C005,C006,AB"}),
-         ids8("C009", "C008"), 122, "channel name C009 not found\n", {"src.dff"}},
-        {"case counts", source("src.dff", 8, {"--ids=C000,C001,C002,C003,C004,C005,C006,AB"}), ids8("c004", "AB"),
-         122, "channel name c004 not found\n", {"src.dff"}},
-        {"C00 is C00 and a NUL", source("src.dff", 8, {}), ids8("C004", "C00"), 122, "channel name C00 not found\n",
-         {"src.dff"}},
-        {"padding is NUL, not space", source("src.dff", 8, {"--ids=C000,C001,C002,C003,C004,C005,C006,AB"}),
-         ids8("C004", "ABC"), 122, "channel name ABC not found\n", {"src.dff"}},
-        {"dangling link as output 1", [&](const std::string& d) { source("link.dff", 8, {})(d); link_to_victim(d, "link_1.wsd"); },
-         chx4_argv(IDS8, "link.dff"), 131, err_report("main", 130, "fopen(link_1.wsd) failed.\n"),
-         {"link.dff", "link_0.wsd", "link_1.wsd"},
-         [](const std::string& dir) { EXPECT_EQ(read_file(dir + "/link_0.wsd"), wsd_header(2048 + 16, 0, 2822400, true)); }},
+        {{}, chx4_argv(IDS8, "missing.dff"), 103, err_report("main", 102, "fopen(missing.dff) failed.\n"), {}},
+        {{"src.wsd 8"}, chx4_argv(IDS8, "src.wsd"), 108,
+         err_report("dsdiff", 42, "\n") + err_report("dsdiff", 57, "\n") + "file src.wsd is not DSDIFF format.\n",
+         {"src.wsd"}},
+        {{"src.dff 8 --rate=0"}, chx4_argv(IDS8, "src.dff"), 108, "file src.dff is not DSDIFF format.\n", {"src.dff"}},
+        {{"src.dff 8 --no-chnl"}, chx4_argv(IDS8, "src.dff"), 108, "file src.dff is not DSDIFF format.\n", {"src.dff"}},
+        // The first missing in argument order; case counts; padding is NUL.
+        {{ab}, ids8("C009", "C008"), 122, "channel name C009 not found\n", {"src.dff"}},
+        {{ab}, ids8("c004", "AB"), 122, "channel name c004 not found\n", {"src.dff"}},
+        {{"src.dff 8"}, ids8("C004", "C00"), 122, "channel name C00 not found\n", {"src.dff"}},
+        {{ab}, ids8("C004", "ABC"), 122, "channel name ABC not found\n", {"src.dff"}},
+        // Output 0 is made before the link refuses output 1.
+        {{"src.dff 8", "src_1.wsd@"}, chx4_argv(IDS8, "src.dff"), 131,
+         err_report("main", 130, "fopen(src_1.wsd) failed.\n"), {"src.dff", "src_0.wsd=2048", "src_1.wsd"}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [setup, argv, status, err, files] : cases) {
+        SCOPED_TRACE(err);
         const std::string dir = testutil::make_temp_dir();
-        c.setup(dir);
-        RunResult r = run_in(dir, c.argv);
-        EXPECT_EQ(r.status, c.status);
+        for (const std::string& item : setup) {
+            std::istringstream words(item);
+            std::string name;
+            int channels = 0;
+            words >> name >> channels;
+            if (item.back() == '@') {
+                ASSERT_EQ(symlink("victim", (dir + "/" + item.substr(0, item.size() - 1)).c_str()), 0);
+            } else if (const size_t eq = item.find('='); eq != std::string::npos && item.find(' ') > eq) {
+                testutil::write_file(dir + "/" + item.substr(0, eq), item.substr(eq + 1));
+            } else if (name.ends_with(".wsd")) {
+                ASSERT_TRUE(testutil::dsdgen({"--channels=" + std::to_string(channels), "--bytes=16", dir + "/" + name}));
+            } else {
+                random_source(dir + "/" + name, channels, 8, Args(std::istream_iterator<std::string>(words), {}));
+            }
+        }
+        RunResult r = run_in(dir, argv);
+        EXPECT_EQ(r.status, status);
         EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, c.err);
-        EXPECT_EQ(list_dir(dir), c.files);
-        if (c.check) c.check(dir);
+        EXPECT_EQ(r.err, err);
+        const Args seen = list_dir(dir);
+        ASSERT_EQ(seen.size(), files.size());
+        for (size_t i = 0; i < seen.size(); ++i) {
+            const size_t eq = files[i].find('=');
+            EXPECT_EQ(seen[i], files[i].substr(0, eq));
+            if (eq != std::string::npos) {
+                EXPECT_EQ(std::to_string(testutil::file_size(dir + "/" + seen[i])), files[i].substr(eq + 1));
+            }
+        }
     }
 }
 
