@@ -1,5 +1,7 @@
 #include "readwrite.h"
 
+#include <cstring>
+
 namespace {
 
 constexpr int TRUE = -1;
@@ -75,21 +77,21 @@ int read64bitLElong(FILE* f, uint64_t* value) {
     return TRUE;
 }
 
-int readfloat(FILE* f, void* value4) {
-    if (std::fread(value4, 4, 1, f) != 1) {
+// Host-order floating-point values: read whole into a local buffer so that
+// a short read leaves the destination untouched.
+static int read_raw(FILE* f, void* value, size_t width) {
+    unsigned char buf[8];
+    if (std::fread(buf, width, 1, f) != 1) {
         std::fputs("file read error\n", stderr);
         return 0;
     }
+    std::memcpy(value, buf, width);
     return TRUE;
 }
 
-int readdouble(FILE* f, void* value8) {
-    if (std::fread(value8, 8, 1, f) != 1) {
-        std::fputs("file read error\n", stderr);
-        return 0;
-    }
-    return TRUE;
-}
+int readfloat(FILE* f, void* value4) { return read_raw(f, value4, 4); }
+
+int readdouble(FILE* f, void* value8) { return read_raw(f, value8, 8); }
 
 int write16bitLEint(FILE* f, int value) { return write_int(f, static_cast<uint32_t>(value), 2, false); }
 int write24bitLEint(FILE* f, int value) { return write_int(f, static_cast<uint32_t>(value), 3, false); }

@@ -98,8 +98,11 @@ TEST(FloatPrimitives, HostBytesRoundTripAndFailuresSayTheirMessage) {
         failing.fail_at = 2;
         FILE* g = open_sink(&failing);
         uint8_t dest[8];
+        std::memset(dest, 0xEE, sizeof dest);
         StderrCapture err;
         EXPECT_EQ(width == 4 ? readfloat(r, dest) : readdouble(r, dest), 0);
+        // A short read leaves the destination as it was.
+        EXPECT_EQ(Bytes(dest, dest + 8), Bytes(8, 0xEE)) << width;
         EXPECT_EQ(width == 4 ? writefloat(g, 1.0f) : writedouble(g, 1.0), 0);
         EXPECT_EQ(err.text(), "file read error\nfile write error\n");
         failing.fail_at = SIZE_MAX;
