@@ -40,42 +40,41 @@ int write_int(FILE* f, uint64_t value, int width, bool big_endian) {
     return TRUE;
 }
 
+// Reads `width` bytes in one call and assembles them in the given order;
+// stores into *value only when every byte arrived.
+bool read_int(FILE* f, int width, bool big_endian, uint64_t* value) {
+    unsigned char b[8];
+    if (!read_bytes(f, b, static_cast<size_t>(width))) return false;
+    *value = big_endian ? assemble_be(b, width) : assemble_le(b, width);
+    return true;
+}
+
 }  // namespace
 
 int read16bitBEint(FILE* f, uint16_t* value) {
-    unsigned char b[2];
-    if (!read_bytes(f, b, 2)) return 0;
-    *value = static_cast<uint16_t>(assemble_be(b, 2));
+    uint64_t v;
+    if (!read_int(f, 2, true, &v)) return 0;
+    *value = static_cast<uint16_t>(v);
     return TRUE;
 }
 
 int read32bitBEint(FILE* f, uint32_t* value) {
-    unsigned char b[4];
-    if (!read_bytes(f, b, 4)) return 0;
-    *value = static_cast<uint32_t>(assemble_be(b, 4));
+    uint64_t v;
+    if (!read_int(f, 4, true, &v)) return 0;
+    *value = static_cast<uint32_t>(v);
     return TRUE;
 }
 
-int read64bitBElong(FILE* f, uint64_t* value) {
-    unsigned char b[8];
-    if (!read_bytes(f, b, 8)) return 0;
-    *value = assemble_be(b, 8);
-    return TRUE;
-}
+int read64bitBElong(FILE* f, uint64_t* value) { return read_int(f, 8, true, value) ? TRUE : 0; }
 
 int read32bitLEint(FILE* f, int32_t* value) {
-    unsigned char b[4];
-    if (!read_bytes(f, b, 4)) return 0;
-    *value = static_cast<int32_t>(static_cast<uint32_t>(assemble_le(b, 4)));
+    uint64_t v;
+    if (!read_int(f, 4, false, &v)) return 0;
+    *value = static_cast<int32_t>(static_cast<uint32_t>(v));
     return TRUE;
 }
 
-int read64bitLElong(FILE* f, uint64_t* value) {
-    unsigned char b[8];
-    if (!read_bytes(f, b, 8)) return 0;
-    *value = assemble_le(b, 8);
-    return TRUE;
-}
+int read64bitLElong(FILE* f, uint64_t* value) { return read_int(f, 8, false, value) ? TRUE : 0; }
 
 // Host-order floating-point values: read whole into a local buffer so that
 // a short read leaves the destination untouched.
