@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 dir=build-filter-bench
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DDSD_BUILD_TESTS=OFF > /dev/null
 cmake --build "$dir" --target filter_bench > /dev/null
-"$dir/bin/filter_bench" --benchmark_repetitions="${REPETITIONS:-3}" \
+"$dir/bench/filter_bench" --benchmark_repetitions="${REPETITIONS:-3}" \
     --benchmark_report_aggregates_only=true --benchmark_format=csv 2>/dev/null |
   awk -F, '
     BEGIN { split("SSE2,AVX2,AVX-512F", isa, ",") }

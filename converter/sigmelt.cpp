@@ -101,7 +101,7 @@ void file_out_loop() {
             usleep(10);
             continue;
         }
-        const uint32_t n = std::min(level, rb->len - rb->read_pos.load(std::memory_order_relaxed));
+        const uint32_t n = ringbuffer_run(rb);
         // The stream is unbuffered: what fwrite counts has reached the file.
         const size_t written =
             std::fwrite(rb->buffer + rb->read_pos.load(std::memory_order_relaxed), 1, n, fpOutFile);

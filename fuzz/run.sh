@@ -1,61 +1,51 @@
 #!/usr/bin/env bash
-# Builds the fuzz targets (clang, libFuzzer, AddressSanitizer + UBSan) in
-# build-fuzz, replays the regression corpus fuzz/regressions/<target>/, then
-# runs every target for a bounded time over a fresh copy of the seed corpus
-# that the test-signal generator makes. Exits non-zero on any finding; the
-# inputs found are left in build-fuzz/findings/<target>/.
-#   bash fuzz/run.sh                  30 s per target
-#   FUZZ_SECONDS=300 bash fuzz/run.sh longer runs
+# Builds the fuzz targets (clang, libFuzzer, ASan + UBSan) in build-fuzz,
+# replays the regression inputs fuzz/regressions/<target>/, then runs each
+# target for FUZZ_SECONDS (default 10) over seeds the generator makes: every
+# rate and channel count, and each malformed shape it knows. Non-zero on any
+# finding; what was found is left in build-fuzz/findings/<target>/.
 set -euo pipefail
+shopt -s nullglob
 cd "$(dirname "$0")/.."
-seconds=${FUZZ_SECONDS:-30}
-build=build-fuzz
-jobs=$(nproc 2>/dev/null || echo 2)
-targets=(dsdiff_reader wsd_reader sigmelt chanfork chanfork2chx4)
-
-cmake -S fuzz -B "$build" -G Ninja -DCMAKE_CXX_COMPILER="${FUZZ_CXX:-clang++}"
-cmake --build "$build" -j "$jobs"
-
-rm -rf "$build/seeds" "$build/corpus" "$build/findings"
-bash fuzz/make-seeds.sh "$build/dsdgen" "$build/seeds"
-
-export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
-export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
-common=(-max_len=8192 -timeout=10 -rss_limit_mb=2048)
-failed=()
-summary=()
-
-for t in "${targets[@]}"; do
-  bin=$build/fuzz_$t
-  mkdir -p "$build/findings/$t"
-  regressions=(fuzz/regressions/"$t"/*)
-  if [ -e "${regressions[0]}" ]; then
-    echo "== $t: replaying ${#regressions[@]} regression inputs"
-    if ! "$bin" "${common[@]}" -artifact_prefix="$build/findings/$t/" "${regressions[@]}"; then
-      failed+=("$t (regression corpus)")
-      continue
-    fi
-  fi
-
-  echo "== $t: fuzzing for $seconds s"
-  mkdir -p "$build/corpus/$t"
-  cp "$build/seeds"/* "$build/corpus/$t/"
-  log=$build/findings/$t.log
-  # Standard error of the programs themselves is closed: their reports on
-  # every refused input would drown the fuzzer's own lines.
-  if "$bin" "${common[@]}" -max_total_time="$seconds" -close_fd_mask=2 -print_final_stats=1 \
-      -artifact_prefix="$build/findings/$t/" "$build/corpus/$t" >"$log" 2>&1; then
-    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
-    summary+=("$t: ${runs:-?} executions, nothing found")
-  else
-    tail -n 40 "$log"
-    failed+=("$t (see $log and $build/findings/$t/)")
-  fi
+b=build-fuzz
+cmake -S fuzz -B $b -G Ninja -DCMAKE_CXX_COMPILER="${FUZZ_CXX:-clang++}" >/dev/null
+cmake --build $b -j "$(nproc)"
+rm -rf $b/seeds $b/findings && mkdir -p $b/seeds
+n=0
+seed() { n=$((n + 1)); $b/dsdgen --bytes=64 "$@" "$b/seeds/$n.${fmt:-dff}" >/dev/null; }
+for fmt in dff wsd; do
+  for rate in 2822400 5644800 11289600 44100 0; do for ch in 1 2 3 8 10; do seed --format=$fmt --rate=$rate --channels=$ch --random=all:$ch; done; done
+  for o in --bytes=0 --bytes=63 --header-only --truncate=4 --truncate=20 --truncate=45 --truncate=$([ $fmt = wsd ] && echo 2047 || echo 100); do seed --format=$fmt $o; done
+done
+fmt=dff
+for o in --no-fver --fver-size=8 --no-fs --fs-size=8 --no-chnl --chnl-count=0 --chnl-count=11 --chnl-size=12 \
+    '--ids=\x00AB,\xff\xfe' --ids=SAME,SAME --no-cmpr '--cmpr-type=DST ' --cmpr-type=XXXX --cmpr-name=odd --cmpr-name= \
+    --abss '--abss --abss-size=6' --lsco '--lsco --lsco-size=4' --unknown-chunk=COMT:5 --unknown-prop=XYZW:3 \
+    --trailing-chunk=DIIN:7 --form-size=0 --form-size=0xFFFFFFFFFFFFFFF0 --form-size=40 --prop-size=20 \
+    --prop-size=0x8000000000000000 --data-size=100000 --data-size=0x8000000000000000 --data-size=7 '--sound-id=DST ' \
+    --sound-id=XDSD --dsti; do
+  # shellcheck disable=SC2086
+  seed --channels=2 $o
+done
+fmt=wsd
+for o in --wsd-size-order=be64 --wsd-file-size=0 --wsd-file-size=0xFFFFFFFFFFFFFFFF --wsd-data-offset=0 \
+    --wsd-data-offset=1 --wsd-data-offset=0xFFFFFFFF --wsd-channels=0 --wsd-channels=1 --wsd-channels=11; do
+  seed --format=wsd $o
 done
 
-echo
-for line in "${summary[@]}"; do echo "fuzz $line"; done
-if [ ${#failed[@]} -gt 0 ]; then
-  for t in "${failed[@]}"; do echo "fuzz FINDING: $t"; done
-  exit 1
-fi
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1} UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
+status=0
+for t in dsdiff_reader wsd_reader sigmelt chanfork chanfork2chx4; do
+  mkdir -p $b/findings/$t $b/corpus/$t && cp $b/seeds/* $b/corpus/$t/
+  opts=(-max_len=8192 -timeout=10 -rss_limit_mb=2048 -artifact_prefix=$b/findings/$t/)
+  regressions=(fuzz/regressions/$t/*)
+  [ ${#regressions[@]} -gt 0 ] && { $b/fuzz_$t "${opts[@]}" "${regressions[@]}" >$b/findings/$t.log 2>&1 || { tail -20 $b/findings/$t.log; status=1; continue; }; }
+  # The programs' own reports on stderr are closed: they would drown the fuzzer's lines.
+  if $b/fuzz_$t "${opts[@]}" -max_total_time="${FUZZ_SECONDS:-10}" -close_fd_mask=2 -print_final_stats=1 \
+      $b/corpus/$t >$b/findings/$t.log 2>&1; then
+    echo "fuzz $t: $(sed -n 's/^stat::number_of_executed_units: *//p' $b/findings/$t.log) runs, ${#regressions[@]} regressions, nothing found"
+  else
+    tail -40 $b/findings/$t.log; echo "fuzz $t: FINDING in $b/findings/$t/"; status=1
+  fi
+done
+exit $status

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Builds the tools, makes a short stereo DSD test tone with the generator,
-# converts it with sigmelt and shows what came out.
+# Builds the converter, the generator and wavinfo (nothing else), makes a
+# short stereo DSD test tone, converts it with sigmelt and shows what came
+# out. Installs the build tools first when they are missing (tools/deps.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-
-cmake -S . -B build -G Ninja
-cmake --build build
+bash tools/deps.sh build
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build --target sigmelt dsdgen wavinfo
 
 echo
 echo "== a 5 s stereo DSDIFF tone at 2.8224 MHz: 1 kHz at half scale left, 440 Hz at quarter scale right"

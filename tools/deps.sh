@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# tools/deps.sh build|test: makes sure the Debian packages for building the
+# programs (build) or for building and running every test (test) are here.
+# Missing ones are installed with apt-get when run as root; otherwise the
+# command to run is printed and the script fails.
+set -euo pipefail
+packages=(g++ cmake ninja-build)
+if [ "${1:-build}" = test ]; then
+  # GoogleTest; clang with its libFuzzer runtime; ffmpeg for the interop
+  # checks; groff and man for the installed manual pages.
+  packages+=(libgtest-dev clang libclang-rt-14-dev ffmpeg groff man-db)
+fi
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+if [ "$(id -u)" -ne 0 ]; then
+  echo "missing packages; run: sudo apt-get install -y --no-install-recommends ${missing[*]}" >&2
+  exit 1
+fi
+echo "installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
