@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdarg>
+#include <utility>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -22,15 +23,14 @@
 #include "wsd.h"
 
 namespace fuzzhook {
+namespace fs = std::filesystem;
 inline std::vector<FILE*> open_files;
 
-[[noreturn]] inline void fail(const char* format, ...) {
-    std::fprintf(stderr, "\nFUZZ CHECK FAILED: ");
+// Aborts, so that the fuzzer keeps the input.
+[[noreturn]] __attribute__((format(printf, 1, 2))) inline void fail(const char* format, ...) {
     va_list ap;
     va_start(ap, format);
-    std::vfprintf(stderr, format, ap);
-    va_end(ap);
-    std::fprintf(stderr, "\n");
+    std::fprintf(stderr, "\nFUZZ CHECK FAILED: "), std::vfprintf(stderr, format, ap);
     std::abort();
 }
 }  // namespace fuzzhook
@@ -42,51 +42,41 @@ FILE* fuzz_fopen(const char* path, const char* mode) {
     if (f != nullptr) fuzzhook::open_files.push_back(f);
     return f;
 }
-int fuzz_fclose(FILE* f) {
-    std::erase(fuzzhook::open_files, f);
-    return ::fclose(f);
-}
+int fuzz_fclose(FILE* f) { return std::erase(fuzzhook::open_files, f), ::fclose(f); }
 }  // namespace std
 
 namespace fuzzhook {
-namespace fs = std::filesystem;
-
-// A folder of this process, emptied before each input and removed at exit;
+// A folder of this process, emptied for each input and removed at exit;
 // standard output goes to a file beside it.
 inline std::string path(const std::string& name) {
     static const std::string dir = [] {
         const char* tmp = std::getenv("TMPDIR");
-        std::string d = std::string(tmp && *tmp ? tmp : "/tmp") + "/dsdfuzz.XXXXXX";
+        static std::string d = std::string(tmp && *tmp ? tmp : "/tmp") + "/dsdfuzz.XXXXXX";
         if (mkdtemp(d.data()) == nullptr || !std::freopen((d + ".out").c_str(), "w+", stdout)) std::abort();
-        static const std::string keep = d;
-        std::atexit([] { fs::remove_all(keep); fs::remove(keep + ".out"); });
+        std::atexit([] { fs::remove_all(d), fs::remove(d + ".out"); });
         return d;
     }();
     return dir + "/" + name;
 }
-inline void clear() {
-    for (const auto& e : fs::directory_iterator(fs::path(path("")))) fs::remove_all(e.path());
-}
-inline void write(const std::string& p, const uint8_t* data, size_t size) {
-    FILE* f = ::fopen(p.c_str(), "wb");
-    if (f == nullptr || std::fwrite(data, 1, size, f) != size || ::fclose(f) != 0) fail("cannot write %s", p.c_str());
+inline void write(const std::string& name, const uint8_t* data, size_t size) {
+    for (const auto& e : fs::directory_iterator(path(""))) fs::remove_all(e.path());
+    FILE* f = ::fopen(path(name).c_str(), "wb");
+    if (f == nullptr || std::fwrite(data, 1, size, f) != size || ::fclose(f) != 0) fail("cannot write %s", name.c_str());
 }
 inline lay::Bytes read(const std::string& p) {
-    lay::Bytes b(fs::exists(p) ? fs::file_size(p) : 0);
+    lay::Bytes b(fs::file_size(p));
     FILE* f = ::fopen(p.c_str(), "rb");
-    if (f == nullptr || std::fread(b.data(), 1, b.size(), f) != b.size()) fail("cannot read %s", p.c_str());
-    ::fclose(f);
-    return b;
+    if (std::fread(b.data(), 1, b.size(), f) != b.size()) fail("cannot read %s", p.c_str());
+    return ::fclose(f), b;
 }
 
-// Runs a program's main as the process would: its status whether it
-// returned or called exit(); what it left open is closed, SIGINT restored,
-// and what it printed returned in `out`.
+// Runs a program's main as the process would and returns its status,
+// whether it returned or called exit(); what it left open is closed, SIGINT
+// put back, and what it printed handed to `out`.
 inline int run(int (*program_main)(int, char**), std::vector<std::string> args, std::string* out = nullptr) {
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    path("");
     struct sigaction old_int;
     sigaction(SIGINT, nullptr, &old_int);
     int status;
@@ -98,17 +88,16 @@ inline int run(int (*program_main)(int, char**), std::vector<std::string> args, 
     sigaction(SIGINT, &old_int, nullptr);
     for (FILE* f : open_files) ::fclose(f);
     open_files.clear();
-    std::fflush(stdout);
+    std::string printed(static_cast<size_t>(std::ftell(stdout)), '\0');
     std::rewind(stdout);
-    std::string printed;
-    for (int c; (c = std::getc(stdout)) != EOF;) printed.push_back(static_cast<char>(c));
+    if (std::fread(printed.data(), 1, printed.size(), stdout) != printed.size() || ftruncate(fileno(stdout), 0) != 0)
+        fail("standard output lost");
     if (out != nullptr) *out = printed;
-    std::rewind(stdout);
-    if (ftruncate(fileno(stdout), 0) != 0) fail("cannot empty standard output");
-    return status;
+    return std::rewind(stdout), status;
 }
 
-// The source as the library's readers see it (silent mode).
+// The source as the library's readers see it (silent mode), from a real
+// file: seeking past its end must succeed.
 struct Source {
     int type = 0;  // 0 neither, 1 DSDIFF, 2 WSD
     uint64_t length = 0, data_offset = 0, data_size = 0;
@@ -116,95 +105,52 @@ struct Source {
     int channels = 0;
     DsdiffInfo dsdiff{};
     bool usable() const { return type == 1 && rate != 0 && channels != 0; }
+    // Bytes present after the header are fewer than the sound chunk's whole frames.
+    bool cut() const { return length - std::min(length, data_offset) < data_size / channels * channels; }
 };
-// A real file, not a memory stream: seeking past its end must succeed.
-inline Source look_at(const std::string& p) {
+inline Source look_at(const std::string& name) {
     Source s;
-    FILE* f = ::fopen(p.c_str(), "rb");
-    const uint64_t size = fs::file_size(p);
-    const int reporting = dsdiff_reporting;
-    dsdiff_reporting = 0;
+    FILE* f = ::fopen(path(name).c_str(), "rb");
+    const int reporting = std::exchange(dsdiff_reporting, 0);
+    WsdInfo w{.file = f};
     s.dsdiff.file = f;
-    WsdInfo w{};
-    w.file = f;
-    if (readDsdHeader(&s.dsdiff) == 0) {
-        s = {1, size, static_cast<uint64_t>(std::ftell(f)), s.dsdiff.data_size, s.dsdiff.sample_rate,
-             s.dsdiff.channel_count, s.dsdiff};
-    } else if ((std::rewind(f), readWsdHeader(&w)) == 0) {
-        s = {2, size, w.data_offset, 0, w.sample_rate, w.channel_count, {}};
-    }
+    if (readDsdHeader(&s.dsdiff) == 0)
+        s = {1, 0, static_cast<uint64_t>(ftello(f)), s.dsdiff.data_size, s.dsdiff.sample_rate, s.dsdiff.channel_count, s.dsdiff};
+    else if ((std::rewind(f), readWsdHeader(&w)) == 0)
+        s = {2, 0, w.data_offset, 0, w.sample_rate, w.channel_count, {}};
+    s.length = fs::file_size(path(name));
     dsdiff_reporting = reporting;
-    std::fclose(f);
-    return s;
+    return ::fclose(f), s;
 }
-// An identifier argument for channel `selector` of the file, or one it lacks.
+// An identifier argument naming a channel of the file, or one it lacks;
+// and the position an argument names (its first four bytes, NUL-padded,
+// the later channel winning).
 inline std::string pick_id(const Source& s, unsigned selector) {
     return s.usable() && selector % 16 != 15 ? std::string(s.dsdiff.channel_ids[selector % s.channels]) : "NONE";
 }
-// Position an argument names: its first four bytes, NUL-padded, the later channel winning.
 inline int position(const Source& s, const std::string& arg) {
     char id[4] = {};
     arg.copy(id, 4);
     int at = -1;
-    for (int c = 0; c < s.channels; ++c)
-        if (std::memcmp(s.dsdiff.channel_ids[c], id, 4) == 0) at = c;
+    for (int c = 0; c < s.channels; ++c) at = std::memcmp(s.dsdiff.channel_ids[c], id, 4) == 0 ? c : at;
     return at;
 }
-// The property display, line for line (an identifier may hold any byte but NUL).
-inline std::string display(const Source& s) {
-    const uint64_t per = s.data_size / s.channels, sec = per / s.rate * 8 + per % s.rate * 8 / s.rate;
-    char head[200];
-    std::snprintf(head, sizeof head,
-                  "sampling frequency:\t%u [Hz]\ndata size in bytes:\t%llu [Byte]\nplaying time:\t\t%llu:%02u:%02u\n"
-                  "channel:\t\t%d [ch]\n", s.rate, static_cast<unsigned long long>(s.data_size),
-                  static_cast<unsigned long long>(sec / 3600), static_cast<unsigned>(sec / 60 % 60),
-                  static_cast<unsigned>(sec % 60), s.channels);
-    std::string text = head;
-    for (int c = 0; c < s.channels; ++c)
-        text += "\tchannel " + std::to_string(c) + " name is \"" + s.dsdiff.channel_ids[c] + "\"\n";
-    return text;
-}
 
-// A frame reader over `frames` whole frames of `channels` bytes from `sound`:
-// pairs of bytes `l`, `r` while frames last, then the last group of 8 filled
-// with 0x96, then nothing.
-template <class Info>
-void check_frames(int (*reader)(Info*, uint8_t*, int), Info* info, const uint8_t* sound, uint64_t frames,
-                  int channels, int l, int r) {
-    uint8_t buf[37];  // 36 bytes used: 18 pairs a call
-    for (uint64_t done = 0;; done += 18) {
-        const int n = reader(info, buf, sizeof buf);
-        const uint64_t pairs = std::min<uint64_t>(frames - done, 18);
-        if (static_cast<uint64_t>(n) != (pairs * 2 + 7) / 8 * 8) fail("frame reader gave %d bytes", n);
-        for (int i = 0; i < n; ++i)
-            if (buf[i] != (i >= static_cast<int>(2 * pairs) ? 0x96 : sound[(done + i / 2) * channels + (i % 2 ? r : l)]))
-                fail("byte %d of the pairs from frame %llu", i, static_cast<unsigned long long>(done));
-        if (pairs < 18) return;
-    }
-}
-
-enum OutputKind { OUT_WSD_LOW_HALF_FIRST, OUT_WSD_BE64, OUT_DSDIFF };
-// A finished output holds the source's bytes of its two channels after the
-// header that the layouts give for them.
-inline void check_pair(const std::string& p, OutputKind kind, const Source& s, const uint8_t* data, int l, int r) {
-    const lay::Bytes out = read(p);
+// A finished output holds the source's bytes of its two channels after
+// the header that the layouts give for them.
+inline void check_pair(const std::string& name, bool dsdiff, bool be64, const Source& s, const uint8_t* data, int l, int r) {
+    const lay::Bytes out = read(path(name));
     const uint64_t frames = s.data_size / s.channels;
-    lay::Bytes header;
-    if (kind == OUT_DSDIFF) {
-        header = lay::dsdiff_pair_header(s.rate, 2 * frames);
-    } else {
-        // The playing-time word is each program's own: taken from the file.
-        const uint32_t play = out.size() >= 36 ? static_cast<uint32_t>(lay::get_be(out, 32, 4)) : 0;
-        header = lay::wsd_header({.version = 0x11, .file_size = 2048 + 2 * frames, .play_time = play, .rate = s.rate,
-                                  .channels = 2, .assignment = 0x44000000}, kind == OUT_WSD_BE64);
-    }
-    if (out.size() != (kind == OUT_DSDIFF ? 130 : 2048) + 2 * frames ||
-        !std::equal(header.begin(), header.end(), out.begin()))
-        fail("%s: header does not describe its %llu frames", p.c_str(), static_cast<unsigned long long>(frames));
-    const uint8_t* sound = data + s.data_offset;
-    const size_t at = out.size() - 2 * frames;
+    // The playing-time word is each program's own: taken from the file.
+    const uint32_t play = out.size() >= 36 ? static_cast<uint32_t>(lay::get_be(out, 32, 4)) : 0;
+    const lay::Bytes header = dsdiff ? lay::dsdiff_pair_header(s.rate, 2 * frames)
+                                     : lay::wsd_header({.version = 0x11, .file_size = 2048 + 2 * frames, .play_time = play,
+                                                        .rate = s.rate, .channels = 2, .assignment = 0x44000000}, be64);
+    if (out.size() != header.size() + 2 * frames || !std::equal(header.begin(), header.end(), out.begin()))
+        fail("%s: header does not describe its %llu frames", name.c_str(), static_cast<unsigned long long>(frames));
     for (uint64_t i = 0; i < frames; ++i)
-        if (out[at + 2 * i] != sound[i * s.channels + l] || out[at + 2 * i + 1] != sound[i * s.channels + r])
-            fail("%s: frame %llu differs from the source", p.c_str(), static_cast<unsigned long long>(i));
+        if (out[header.size() + 2 * i] != data[s.data_offset + i * s.channels + l] ||
+            out[header.size() + 2 * i + 1] != data[s.data_offset + i * s.channels + r])
+            fail("%s: frame %llu differs from the source", name.c_str(), static_cast<unsigned long long>(i));
 }
 }  // namespace fuzzhook

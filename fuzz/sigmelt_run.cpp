@@ -1,6 +1,6 @@
-// A whole sigmelt run on the input as a file, in this process (the last
-// byte picks a --channels= pair, possibly outside the file, and a Ctrl-C
-// before the start). The status must be the one the source calls for; a
+// A whole sigmelt run on the input as a file, in this process; the last
+// byte picks a --channels= pair (possibly outside the file) and a Ctrl-C
+// before the start. The status must be the one the source calls for; a
 // failed run leaves no destination, a finished one a wave file whose header
 // counts exactly the frames it holds, one per whole block of the source.
 #define main sigmelt_main
@@ -10,22 +10,20 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
-    fuzzhook::clear();
-    const std::string in = fuzzhook::path("in.dsd"), out = fuzzhook::path("out.wav");
-    fuzzhook::write(in, data, size);
-    const fuzzhook::Source src = fuzzhook::look_at(in);
+    fuzzhook::write("in.dsd", data, size);
+    const fuzzhook::Source src = fuzzhook::look_at("in.dsd");
+    const std::string out = fuzzhook::path("out.wav");
     const uint8_t sel = data[size - 1];
     const int left = sel & 0x80 ? (sel & 7) - 1 : -1, right = sel & 0x80 ? (sel >> 3 & 7) - 1 : -1;
-    std::vector<std::string> args{"sigmelt", in, out};
+    std::vector<std::string> args{"sigmelt", fuzzhook::path("in.dsd"), out};
     if (sel & 0x80) args.insert(args.begin() + 1, "--channels=" + std::to_string(left) + "," + std::to_string(right));
-    // The program's module state, as a new process has it.
+    // The program's module state as a new process has it.
     srcFileName = outFileName = nullptr;
     left_index = right_index = -1;
     for (int i = 0; i < MAX_CHANNELS; ++i) channel_switches[i] = {i == 0, i == 1};
     interrupted = sel & 0x40 ? -1 : 0;
-    thread_end_flag = 0;
+    thread_end_flag = file_type = channels = 0;
     write_failed = false;
-    file_type = channels = 0;
     dsdiff_info = {};
     wsd_info = {};
     fpOutFile = nullptr;
@@ -40,18 +38,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     else if (left >= src.channels) expected = 148;
     else if (right >= src.channels) expected = 152;
     if (status != expected) fuzzhook::fail("sigmelt ended with %d, expected %d", status, expected);
-    if (status != 0) {
-        if (std::filesystem::exists(out)) fuzzhook::fail("destination left by a failed run");
-        return 0;
-    }
+    if (status != 0 && std::filesystem::exists(out)) fuzzhook::fail("destination left by a failed run");
+    if (status != 0) return 0;
     const lay::Bytes wav = fuzzhook::read(out);
-    const uint64_t held = (wav.size() - lay::RF64_HEADER) / 4;
     uint64_t available = src.length - std::min(src.length, src.data_offset);
     if (src.type == 1) available = std::min(available, src.data_size);
     const uint64_t block = static_cast<uint64_t>(block_bytes_for(src.channels, src.rate));
     const uint64_t frames = sel & 0x40 ? 0 : available / block + (available % block + src.channels > block);
-    if (wav.size() < lay::RF64_HEADER || (wav.size() - lay::RF64_HEADER) % 4 != 0 || held != frames ||
-        !std::equal(wav.begin(), wav.begin() + lay::RF64_HEADER, lay::rf64_header(held).begin()))
+    if (wav.size() != lay::RF64_HEADER + 4 * frames || !std::equal(wav.begin(), wav.begin() + lay::RF64_HEADER, lay::rf64_header(frames).begin()))
         fuzzhook::fail("%zu bytes of wave file for %llu frames", wav.size(), static_cast<unsigned long long>(frames));
     return 0;
 }

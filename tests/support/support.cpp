@@ -3,19 +3,14 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <thread>
-
-extern char** environ;
 
 namespace ts {
 
@@ -27,31 +22,23 @@ std::string bin(const std::string& name) {
 
 std::string tmpdir() {
     static std::vector<std::string> made;
-    static const bool cleanup = [] {
-        std::atexit([] { for (const auto& d : made) { std::error_code ec; fs::remove_all(d, ec); } });
-        return true;
-    }();
-    (void)cleanup;
+    if (made.empty()) std::atexit([] { for (const auto& d : made) fs::remove_all(d); });
     const char* base = std::getenv("TMPDIR");
     std::string name = std::string(base && *base ? base : "/tmp") + "/dsdtest.XXXXXX";
-    if (mkdtemp(name.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-    chmod(name.c_str(), 0777);  // runs as nobody write here too
-    made.push_back(name);
-    return name;
+    EXPECT_NE(mkdtemp(name.data()), nullptr);
+    fs::permissions(name, fs::perms::all);  // runs as nobody write here too
+    return made.emplace_back(name);
 }
 
 Child start(const std::vector<std::string>& argv, const Options& o) {
     Child c;
-    c.timeout = o.timeout;
-    c.capture = tmpdir();
-    // The limit and the other user are set by util-linux's prlimit and
-    // setpriv, which exec the program in place: the pid stays the program's.
+    c.capture = tmpdir(), c.timeout = o.timeout;
+    // util-linux's setpriv and prlimit set the user and the limit, then exec
+    // the program in place: the pid stays the program's.
     std::vector<std::string> full;
     if (o.as_nobody) full = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
-    if (o.file_limit >= 0) {
-        signal(SIGXFSZ, SIG_IGN);  // inherited: a write past the limit fails instead of killing
-        full.insert(full.end(), {"/usr/bin/prlimit", "--fsize=" + std::to_string(o.file_limit), "--"});
-    }
+    if (o.file_limit >= 0) full.insert(full.end(), {"/usr/bin/prlimit", "--fsize=" + std::to_string(o.file_limit), "--"});
+    signal(SIGXFSZ, SIG_IGN);  // inherited: a write past the limit fails instead of killing
     full.insert(full.end(), argv.begin(), argv.end());
     std::vector<char*> args;
     for (auto& a : full) args.push_back(a.data());
@@ -59,15 +46,14 @@ Child start(const std::vector<std::string>& argv, const Options& o) {
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 1, (c.capture + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&fa, 2, (c.capture + "/err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&fa, 1, (c.capture + "/out").c_str(), O_WRONLY | O_CREAT, 0644);
+    posix_spawn_file_actions_addopen(&fa, 2, (c.capture + "/err").c_str(), O_WRONLY | O_CREAT, 0644);
     if (!o.cwd.empty()) posix_spawn_file_actions_addchdir_np(&fa, o.cwd.c_str());
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     sigset_t defaults;
     sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGPIPE), sigaddset(&defaults, SIGINT);
     posix_spawnattr_setsigdefault(&attr, &defaults);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
     if (posix_spawn(&c.pid, args[0], &fa, &attr, args.data(), environ) != 0) {
@@ -80,9 +66,8 @@ Child start(const std::vector<std::string>& argv, const Options& o) {
 }
 
 bool ended(Child& c) {
-    if (c.done) return true;
     int st = 0;
-    if (waitpid(c.pid, &st, WNOHANG) != c.pid) return false;
+    if (c.done || waitpid(c.pid, &st, WNOHANG) != c.pid) return c.done;
     c.done = true;
     c.result.signal = WIFSIGNALED(st) ? WTERMSIG(st) : 0;
     c.result.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + c.result.signal;
@@ -98,7 +83,7 @@ Result finish(Child& c) {
         if (std::chrono::steady_clock::now() > deadline && !c.result.timed_out) {
             kill(c.pid, SIGKILL);
             c.result.timed_out = true;
-            ADD_FAILURE() << "program still running after " << c.timeout << " s: killed";
+            ADD_FAILURE() << "still running after " << c.timeout << " s: killed";
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
@@ -118,34 +103,27 @@ bool gen(const std::vector<std::string>& args) {
     return r.status == 0;
 }
 
+uint64_t size_of(const std::string& path) {
+    std::error_code ec;
+    const uintmax_t n = fs::file_size(path, ec);
+    return ec ? 0 : n;
+}
+
 Bytes read_file(const std::string& path) {
-    Bytes b;
-    if (FILE* f = std::fopen(path.c_str(), "rb")) {
-        uint8_t buf[1 << 16];
-        for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) b.insert(b.end(), buf, buf + n);
-        std::fclose(f);
-    }
+    Bytes b(size_of(path));
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (f != nullptr) b.resize(std::fread(b.data(), 1, b.size(), f)), std::fclose(f);
     return b;
 }
 
 void write_file(const std::string& path, const Bytes& bytes) {
     FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr) << path;
-    if (!bytes.empty()) {
-        EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
-    }
+    EXPECT_EQ(bytes.empty() ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
     EXPECT_EQ(std::fclose(f), 0);
 }
 
-bool exists(const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
-
-uint64_t size_of(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
-}
+bool exists(const std::string& path) { return fs::exists(fs::symlink_status(path)); }
 
 std::vector<std::string> list_dir(const std::string& dir) {
     std::vector<std::string> names;
