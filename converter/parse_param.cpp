@@ -71,6 +71,14 @@ int parse_params(int argc, char* argv[]) {
         usage(prog);
         std::exit(0);
     }
+    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+        usage(prog);
+        std::printf(
+            "\t--channels=L,R\tleft output from source channel L alone, right from channel R alone (-1: the default)\n"
+            "\t--help, -h\tthis text\n"
+            "\t--version\tthe usage text alone\n");
+        std::exit(0);
+    }
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (std::strncmp(arg, OPTION_CHANNELS, OPTION_CHANNELS_LEN) == 0) {

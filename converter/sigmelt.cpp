@@ -4,6 +4,7 @@
 // thread takes contiguous runs out of it and writes them to the file.
 #include "sigmelt.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #ifdef __linux__
@@ -28,9 +29,8 @@
 #include "wav.h"
 #include "wsd.h"
 
-// Channels 0 and 1 are switched on from the start; the driver only ever
-// switches entries on, so they stay on in every run.
-ChannelSwitch channel_switches[MAX_CHANNELS] = {{1, 0}, {0, 1}};
+// Filled by set_routing before the filter starts.
+ChannelSwitch channel_switches[MAX_CHANNELS];
 
 namespace {
 
@@ -48,9 +48,12 @@ constexpr uint64_t OUTSAMPLES_PER_SECOND = 8 * 44100;
 constexpr int LINE_SAME_FILE = 160;
 constexpr int LINE_WRITE_ERROR = 240;
 
-static_assert(std::atomic<int32_t>::is_always_lock_free, "the SIGINT handler stores into it");
+static_assert(std::atomic<int32_t>::is_always_lock_free, "the signal handler stores into it");
 
+// Set by SIGINT, SIGTERM and SIGHUP alike: the run stops, the file keeps the
+// frames written so far, and the process ends as the signal would have it.
 std::atomic<int32_t> interrupted{0};
+std::atomic<int32_t> interrupt_signal{0};
 std::atomic<int32_t> thread_end_flag{0};
 // Set by the writer when a write failed: the file then holds fewer frames
 // than were produced, which must not end with status 0.
@@ -68,8 +71,22 @@ uint64_t sound_remaining = 0;
 uint64_t outsamples = 0;
 int64_t last_sec = -1;
 FILE* fpOutFile = nullptr;
+// Frames in the finished file, as its final header counts them.
+std::atomic<uint64_t> frames_in_file{0};
 
-void interrupt(int) { interrupted.store(-1); }
+void interrupt(int signal) {
+    interrupt_signal.store(signal);
+    interrupted.store(-1);
+}
+
+// Without SA_RESTART, so that a read waiting on a pipe or a terminal returns
+// at the signal instead of holding the run up until more input comes.
+void catch_signals() {
+    struct sigaction sa {};
+    sa.sa_handler = interrupt;
+    sigemptyset(&sa.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &sa, nullptr);
+}
 
 // ---- writer thread -------------------------------------------------------
 
@@ -128,6 +145,7 @@ void file_out_loop() {
         }
     }
     if (!writeWavHeader(fpOutFile, frames)) write_failed.store(true);
+    frames_in_file.store(frames);
 }
 
 // ---- producer ------------------------------------------------------------
@@ -164,7 +182,8 @@ size_t read_source(uint8_t* dst, size_t want) {
             readahead_pos = 0;
             readahead_len = piece > 0 ? std::fread(readahead.data(), 1, piece, f) : 0;
             if (file_type == 1) sound_remaining -= readahead_len;
-            if (readahead_len == 0) break;
+            // A signal cuts a read that waits on a pipe short: no new read then.
+            if (readahead_len == 0 || interrupted.load() != 0) break;
         }
         const size_t n = std::min(want - got, readahead_len - readahead_pos);
         std::memcpy(dst + got, readahead.data() + readahead_pos, n);
@@ -269,18 +288,15 @@ void check_source() {
                     channels);
 }
 
+// By default even channels go left and odd ones right, and a mono source
+// to both sides. A chosen index replaces its side's channels by that one
+// channel; -1 keeps the side's default.
 void set_routing() {
-    if (left_index >= 0 || right_index >= 0) {
-        // A negative index names no channel and switches nothing on.
-        if (left_index >= 0) channel_switches[left_index].to_left = -1;
-        if (right_index >= 0) channel_switches[right_index].to_right = -1;
-    } else {
-        for (int32_t i = 0; i < channels; ++i) {
-            if (i % 2 == 1)
-                channel_switches[i].to_right = -1;
-            else
-                channel_switches[i].to_left = -1;
-        }
+    for (int32_t i = 0; i < channels; ++i) {
+        channel_switches[i].to_left = i % 2 == 0 ? -1 : 0;
+        channel_switches[i].to_right = i % 2 == 1 || channels == 1 ? -1 : 0;
+        if (left_index >= 0) channel_switches[i].to_left = i == left_index ? -1 : 0;
+        if (right_index >= 0) channel_switches[i].to_right = i == right_index ? -1 : 0;
     }
 }
 
@@ -301,7 +317,7 @@ void open_destination() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    std::signal(SIGINT, interrupt);
+    catch_signals();
 
     soundbuffer = ringbuffer_new(RING_BYTES, FRAME_BYTES);
     if (soundbuffer == nullptr) report_exit(355, MODULE, 354, "ringbuffer creation failed.\n");
@@ -323,11 +339,18 @@ int main(int argc, char* argv[]) {
 
     thread_end_flag.store(0);
     std::thread writer;
+    // The writer starts with the signals blocked, so that they reach this
+    // thread and cut short a read that waits for input.
+    sigset_t signals, before;
+    sigemptyset(&signals);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signal);
+    pthread_sigmask(SIG_BLOCK, &signals, &before);
     try {
         writer = std::thread(file_out_loop);
     } catch (const std::system_error&) {
         report_exit(382, MODULE, 381, "pthread_create() failed.\n");
     }
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
 
     const int32_t block_bytes = block_bytes_for(channels, heltz);
     std::array<uint8_t, 640> block{};
@@ -362,5 +385,16 @@ int main(int argc, char* argv[]) {
 
     if (write_failed.load())
         report_exit(LINE_WRITE_ERROR + 1, MODULE, LINE_WRITE_ERROR, "write error on %s\n", outFileName);
+    if (interrupted.load() != 0) {
+        // A shorter file is not a finished conversion: say so, and end as
+        // the shell would for the signal, so that "&&" does not go on.
+        const int signal = interrupt_signal.load();
+        const uint64_t frames = frames_in_file.load();
+        std::fprintf(stderr, "interrupted by %s: %s holds the first %llu frames (%llu.%03llu s)\n",
+                     signal == SIGTERM ? "SIGTERM" : signal == SIGHUP ? "SIGHUP" : "SIGINT", outFileName,
+                     static_cast<unsigned long long>(frames), static_cast<unsigned long long>(frames / 44100),
+                     static_cast<unsigned long long>(frames % 44100 * 1000 / 44100));
+        return 128 + (signal != 0 ? signal : SIGINT);
+    }
     return 0;
 }

@@ -36,14 +36,18 @@ OutputEntry* entries;
 PairOutput* pair_outputs;
 int entry_count;
 
-void usage(const char* prog) {
+// Asked for with --help or -h (status 0), or after a command line of the
+// wrong length.
+void usage(const char* prog, int status) {
     std::printf(
-        "usage:\t%s [left_channel right_channel] file_name\n"
+        "usage:\t%s SOURCE\n"
+        "\t%s SOURCE L R OUT [L R OUT ...]\n"
         "Cf:\t%s example.dff\t# show DSDIFF file information.\n"
-        "\t%s C002 C005 example.dff\t# read C002,C005 channel from example.dff and write into example.wsd file\n",
-        prog, prog, prog);
+        "\t%s example.dff C002 C005 example.wsd\t# read C002,C005 channel from example.dff and write into "
+        "example.wsd file\n",
+        prog, prog, prog, prog);
     std::fflush(stdout);
-    std::exit(278);
+    std::exit(status);
 }
 
 // The format follows the extension of the last path component, taken from
@@ -67,6 +71,13 @@ uint32_t play_time_word(uint64_t seconds) {
     const uint64_t m = seconds / 60 % 60;
     return 0x30303030u + static_cast<uint32_t>(m / 10) * (1u << 24) + static_cast<uint32_t>(m % 10) * (1u << 16) +
            static_cast<uint32_t>(h / 10) * (1u << 8) + static_cast<uint32_t>(h % 10);
+}
+
+void write_header(OutputEntry& e, FILE* f, uint64_t bytes_per_channel);
+
+void rewrite_header(int k, uint64_t bytes_per_channel) {
+    OutputEntry& e = entries[k];
+    write_header(e, e.format == OUTPUT_WSD ? e.wsd.file : e.dsdiff.file, bytes_per_channel);
 }
 
 void write_header(OutputEntry& e, FILE* f, uint64_t bytes_per_channel) {
@@ -111,44 +122,53 @@ int convert_file(int argc, char** argv) {
         std::exit(136);
     }
 
-    const uint64_t bytes_per_channel = dsdiff_info.data_size / dsdiff_info.channel_count;
+    // Every identifier is resolved before any output exists: a mistyped one
+    // leaves nothing behind to block the corrected command.
     for (int i = 0; i < entry_count; ++i) {
         OutputEntry& e = entries[i];
         const char* left_arg = argv[2 + 3 * i];
         const char* right_arg = argv[2 + 3 * i + 1];
-        char left_id[4], right_id[4];
-        channel_id_bytes(left_arg, left_id);
-        channel_id_bytes(right_arg, right_id);
+        e.left = find_channel_arg(dsdiff_info, left_arg);
+        e.right = find_channel_arg(dsdiff_info, right_arg);
+        if (e.left < 0 || e.right < 0) {
+            if (e.left < 0)
+                report_error(MODULE, 166, "left channel name %s not found.\n", left_arg);
+            else
+                report_error(MODULE, 170, "right channel name %s not found.\n", right_arg);
+            list_channels(dsdiff_info);
+            std::exit(e.left < 0 ? 167 : 171);
+        }
+    }
 
+    const uint64_t bytes_per_channel = dsdiff_info.data_size / dsdiff_info.channel_count;
+    for (int i = 0; i < entry_count; ++i) {
+        OutputEntry& e = entries[i];
         // "x": never replace a file that appeared since the check above (or
         // an earlier group's output of the same name).
         FILE* f = std::fopen(e.name, "wbx");
-        if (f == nullptr) report_exit(153, MODULE, 152, "fopen(%s) failed.\n", e.name);
+        if (f == nullptr) {
+            // The outputs made so far are this run's own, and empty of sound.
+            for (int j = 0; j < i; ++j) std::remove(entries[j].name);
+            report_exit(153, MODULE, 152, "fopen(%s) failed.\n", e.name);
+        }
         if (e.format == OUTPUT_WSD)
             e.wsd.file = f;
         else
             e.dsdiff.file = f;
-
-        e.left = find_channel(dsdiff_info, left_id);
-        e.right = find_channel(dsdiff_info, right_id);
-        if (e.left < 0) report_exit(167, MODULE, 166, "left channel name %s not found.\n", left_arg);
-        if (e.right < 0) report_exit(171, MODULE, 170, "right channel name %s not found.\n", right_arg);
-
         write_header(e, f, bytes_per_channel);
-        pair_outputs[i] = PairOutput{f, e.left, e.right};
+        pair_outputs[i] = PairOutput{f, e.left, e.right, e.format == OUTPUT_WSD ? WSD_HEADER_SIZE : DSDIFF_HEADER_SIZE, e.name};
     }
 
-    copy_and_close(dsdiff_info, pair_outputs, entry_count, CopyReports{227, 228, 245, 246});
+    copy_and_close(dsdiff_info, pair_outputs, entry_count, CopyReports{227, 228, 245, 246}, rewrite_header);
     return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2) {
-        show_dsdiff_info(argv[1]);
-        return 0;
-    }
-    if (argc < 5 || (argc - 2) % 3 != 0) usage(argc > 0 ? argv[0] : "chanfork");
+    const char* prog = argc > 0 ? argv[0] : "chanfork";
+    if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) usage(prog, 0);
+    if (argc == 2) return show_dsdiff_info(argv[1], SourceReports{130, 131, 136});
+    if (argc < 5 || (argc - 2) % 3 != 0) usage(prog, 278);
     return convert_file(argc, argv);
 }

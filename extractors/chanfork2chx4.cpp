@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "dsdiff.h"
@@ -26,15 +27,18 @@ int channel_positions[IDS];
 DsdiffInfo dsdiff_info;
 WsdInfo wsd_infos[PAIRS];
 
-void usage(const char* prog) {
+// Asked for with --help or -h (status 0), or after a command line of the
+// wrong length.
+void usage(const char* prog, int status) {
     std::printf(
-        "usage:\t%s [left_channel right_channel] file_name\n"
+        "usage:\t%s SOURCE\n"
+        "\t%s ID1 ID2 ID3 ID4 ID5 ID6 ID7 ID8 SOURCE\n"
         "Cf:\t%s example.dff\t# show DSDIFF file information.\n"
-        "\t%s C000 C001 C002 C003 C004 C005 C006 C006 example.dff\t"
+        "\t%s C000 C001 C002 C003 C004 C005 C006 C007 example.dff\t"
         "# read from example.dff and write into 4 stereo example_?.wsd file\n",
-        prog, prog, prog);
+        prog, prog, prog, prog);
     std::fflush(stdout);
-    std::exit(213);
+    std::exit(status);
 }
 
 // "dir/example.dff" gives "dir/example_<k>.wsd". Only a '.' in the last path
@@ -58,6 +62,13 @@ uint32_t play_time_word(uint64_t seconds) {
     return (s / 10) << 24 | (s % 10) << 16;
 }
 
+void write_header(int k, uint64_t bytes_per_channel) {
+    WsdInfo& w = wsd_infos[k];
+    fill_pair_wsd_info(w, w.file, bytes_per_channel, dsdiff_info.sample_rate,
+                       play_time_word(playing_seconds(bytes_per_channel, dsdiff_info.sample_rate)));
+    if (writeWsdHeader(&w) != 0) report_exit(163, MODULE, 162, "WSD file writing header failed.\n");
+}
+
 void not_dsdiff() {
     std::fprintf(stderr, "file %s is not DSDIFF format.\n", srcFileName.c_str());
     std::fflush(stderr);
@@ -79,33 +90,30 @@ void convert_file(char** argv) {
     if (dsdiff_info.file == nullptr) report_exit(103, MODULE, 102, "fopen(%s) failed.\n", srcFileName.c_str());
     if (readDsdHeader(&dsdiff_info) != 0 || !dsdiff_usable(dsdiff_info)) not_dsdiff();
 
-    for (int j = 0; j < IDS; ++j) {
-        char id[4];
-        channel_id_bytes(argv[j + 1], id);
-        channel_positions[j] = find_channel(dsdiff_info, id);
-    }
+    for (int j = 0; j < IDS; ++j) channel_positions[j] = find_channel_arg(dsdiff_info, argv[j + 1]);
     for (int j = 0; j < IDS; ++j) {
         if (channel_positions[j] < 0) {
             std::fprintf(stderr, "channel name %s not found\n", argv[j + 1]);
-            std::fflush(stderr);
+            list_channels(dsdiff_info);
             std::exit(122);
         }
     }
 
-    const uint64_t bytes_per_channel = dsdiff_info.data_size / dsdiff_info.channel_count;
     PairOutput outputs[PAIRS];
     for (int k = 0; k < PAIRS; ++k) {
         // "x": never replace a file that appeared since the check above.
         FILE* f = std::fopen(outFileNames[k].c_str(), "wbx");
-        if (f == nullptr) report_exit(131, MODULE, 130, "fopen(%s) failed.\n", outFileNames[k].c_str());
-        WsdInfo& w = wsd_infos[k];
-        fill_pair_wsd_info(w, f, bytes_per_channel, dsdiff_info.sample_rate,
-                           play_time_word(playing_seconds(bytes_per_channel, dsdiff_info.sample_rate)));
-        if (writeWsdHeader(&w) != 0) report_exit(163, MODULE, 162, "WSD file writing header failed.\n");
-        outputs[k] = PairOutput{f, channel_positions[2 * k], channel_positions[2 * k + 1]};
+        if (f == nullptr) {
+            // The outputs made so far are this run's own, and empty of sound.
+            for (int j = 0; j < k; ++j) std::remove(outFileNames[j].c_str());
+            report_exit(131, MODULE, 130, "fopen(%s) failed.\n", outFileNames[k].c_str());
+        }
+        wsd_infos[k].file = f;
+        write_header(k, dsdiff_info.data_size / dsdiff_info.channel_count);
+        outputs[k] = PairOutput{f, channel_positions[2 * k], channel_positions[2 * k + 1], WSD_HEADER_SIZE, outFileNames[k].c_str()};
     }
 
-    copy_and_close(dsdiff_info, outputs, PAIRS, CopyReports{173, 177, 182, 183});
+    copy_and_close(dsdiff_info, outputs, PAIRS, CopyReports{173, 177, 182, 183}, write_header);
 }
 
 }  // namespace
@@ -113,11 +121,10 @@ void convert_file(char** argv) {
 int main(int argc, char** argv) {
     dsdiff_reporting = 1;
     wsd_size_order = WSD_SIZE_BE64;
-    if (argc == 2) {
-        show_dsdiff_info(argv[1]);
-        return 0;
-    }
-    if (argc != IDS + 2) usage(argc > 0 ? argv[0] : "chanfork2chx4");
+    const char* prog = argc > 0 ? argv[0] : "chanfork2chx4";
+    if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) usage(prog, 0);
+    if (argc == 2) return show_dsdiff_info(argv[1], SourceReports{102, 103, 108});
+    if (argc != IDS + 2) usage(prog, 213);
     convert_file(argv);
     return 0;
 }

@@ -1,5 +1,9 @@
 #include "extract.h"
 
+#include <stdio_ext.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdlib>
@@ -11,10 +15,10 @@
 #include <immintrin.h>
 #endif
 
-int show_dsdiff_info(const char* path) {
+int show_dsdiff_info(const char* path, const SourceReports& reports) {
     DsdiffInfo info{};
     info.file = std::fopen(path, "rb");
-    if (info.file == nullptr) std::exit(26);
+    if (info.file == nullptr) report_exit(reports.open_status, "main", reports.open_line, "fopen(%s) failed.\n", path);
 
     // Only a complete, usable header is shown; nothing is printed before the
     // reader's verdict. Without a rate or a channel the playing time has no
@@ -22,8 +26,7 @@ int show_dsdiff_info(const char* path) {
     if (readDsdHeader(&info) != 0 || !dsdiff_usable(info)) {
         std::fprintf(stderr, "file %s is not DSDIFF format.\n", path);
         std::fflush(stderr);
-        std::fclose(info.file);
-        return 0;
+        std::exit(reports.not_dsdiff_status);
     }
 
     const uint64_t seconds = playing_seconds(info.data_size / info.channel_count, info.sample_rate);
@@ -49,8 +52,8 @@ uint64_t playing_seconds(uint64_t bytes_per_channel, uint32_t sample_rate) {
     return q * 8 + r * 8 / sample_rate;
 }
 
-void channel_id_bytes(const char* arg, char out[4]) {
-    std::memset(out, 0, 4);
+void channel_id_bytes(const char* arg, char out[4], char pad) {
+    std::memset(out, pad, 4);
     for (int i = 0; i < 4 && arg[i] != '\0'; ++i) out[i] = arg[i];
 }
 
@@ -59,6 +62,23 @@ int find_channel(const DsdiffInfo& info, const char id[4]) {
     for (int c = 0; c < info.channel_count && c < DSDIFF_MAX_CHANNELS; ++c)
         if (std::memcmp(info.channel_ids[c], id, 4) == 0) position = c;
     return position;
+}
+
+int find_channel_arg(const DsdiffInfo& info, const char* arg) {
+    char id[4];
+    channel_id_bytes(arg, id, ' ');
+    const int at = find_channel(info, id);
+    if (at >= 0) return at;
+    channel_id_bytes(arg, id);
+    return find_channel(info, id);
+}
+
+void list_channels(const DsdiffInfo& info) {
+    std::fprintf(stderr, "the channels of this file are");
+    for (int c = 0; c < info.channel_count && c < DSDIFF_MAX_CHANNELS; ++c)
+        std::fprintf(stderr, " \"%s\"", info.channel_ids[c]);
+    std::fprintf(stderr, "\n");
+    std::fflush(stderr);
 }
 
 namespace {
@@ -196,19 +216,56 @@ void fill_pair_wsd_info(WsdInfo& w, FILE* f, uint64_t bytes_per_channel, uint32_
     w.channel_assignment = 0x44000000;
 }
 
-void copy_and_close(const DsdiffInfo& src, const PairOutput* outputs, int output_count, const CopyReports& reports) {
+namespace {
+
+// An output whose copy failed keeps the whole frames that reached the file:
+// what could not be written is dropped, a cut frame is cut off, and the
+// header is rewritten in place to count what is left. One that does not
+// even hold its header (the disk was full from the start) holds nothing
+// and is removed, so that it does not block the next try.
+void keep_whole_frames(const PairOutput& out, int k, HeaderWriter write_header) {
+    if (std::fflush(out.file) != 0) __fpurge(out.file);
+    std::clearerr(out.file);
+    struct stat st {};
+    const uint64_t size = fstat(fileno(out.file), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    const uint64_t header = static_cast<uint64_t>(out.header_bytes);
+    if (size < header) {
+        std::remove(out.name);
+        return;
+    }
+    const uint64_t bytes_per_channel = (size - header) / 2;
+    if (ftruncate(fileno(out.file), static_cast<off_t>(header + 2 * bytes_per_channel)) != 0) {
+    }
+    write_header(k, bytes_per_channel);
+    std::fflush(out.file);
+}
+
+[[noreturn]] void copy_failed(const PairOutput* outputs, int output_count, HeaderWriter write_header, int status,
+                              int line, const char* message, uint64_t consumed) {
+    for (int k = 0; k < output_count; ++k) keep_whole_frames(outputs[k], k, write_header);
+    report_exit(status, "main", line, message, static_cast<unsigned long long>(consumed));
+}
+
+}  // namespace
+
+void copy_and_close(const DsdiffInfo& src, const PairOutput* outputs, int output_count, const CopyReports& reports,
+                    HeaderWriter write_header) {
     uint64_t consumed = 0;
     switch (copy_channel_pairs(src.file, src.data_size, src.channel_count, outputs, output_count, &consumed)) {
     case COPY_OK:
         break;
     case COPY_READ_ERROR:
-        report_exit(reports.read_status, "main", reports.read_line, "read data error at %llu bytes offset\n",
-                    static_cast<unsigned long long>(consumed));
+        copy_failed(outputs, output_count, write_header, reports.read_status, reports.read_line,
+                    "read data error at %llu bytes offset\n", consumed);
     case COPY_WRITE_ERROR:
-        report_exit(reports.write_status, "main", reports.write_line, "write data error\n");
+        copy_failed(outputs, output_count, write_header, reports.write_status, reports.write_line,
+                    "write data error\n", consumed);
     }
-
-    // Closing flushes the last buffered bytes; a failure there is a failed write.
+    // The last buffered bytes go out now: a failure there is a failed write.
+    for (int k = 0; k < output_count; ++k)
+        if (std::fflush(outputs[k].file) != 0)
+            copy_failed(outputs, output_count, write_header, reports.write_status, reports.write_line,
+                        "write data error\n", consumed);
     bool closed = true;
     for (int k = 0; k < output_count; ++k) closed = std::fclose(outputs[k].file) == 0 && closed;
     std::fclose(src.file);

@@ -10,11 +10,18 @@
 #include "dsdiff.h"
 #include "wsd.h"
 
-// Prints the properties of the DSDIFF file `path` on standard output, or
-// "file <path> is not DSDIFF format." on standard error when it is not one.
-// Returns 0 in both cases; ends the process with status 26 when the file
-// cannot be opened.
-int show_dsdiff_info(const char* path);
+// How a program reports a source it cannot open or read as DSDIFF: the
+// display ends the same way as the program's copy.
+struct SourceReports {
+    int open_line, open_status;
+    int not_dsdiff_status;
+};
+
+// Prints the properties of the DSDIFF file `path` on standard output and
+// returns 0. A file that cannot be opened ends the process with the open
+// report, one that is not DSDIFF with "file <path> is not DSDIFF format." on
+// standard error and the program's status for it.
+int show_dsdiff_info(const char* path, const SourceReports& reports);
 
 // True when the header holds what the extractors need to work with: a
 // sampling frequency and at least one channel (the record starts zeroed, so
@@ -26,13 +33,22 @@ bool dsdiff_usable(const DsdiffInfo& info);
 uint64_t playing_seconds(uint64_t bytes_per_channel, uint32_t sample_rate);
 
 // The four bytes an identifier argument is compared by: its first four
-// characters, NUL-padded when it is shorter.
-void channel_id_bytes(const char* arg, char out[4]);
+// characters, padded with `pad` when it is shorter.
+void channel_id_bytes(const char* arg, char out[4], char pad = '\0');
 
 // Position of the channel whose identifier equals `id` (four bytes, exact,
 // case-sensitive); the later channel wins when the file repeats an
 // identifier. -1 when there is none.
 int find_channel(const DsdiffInfo& info, const char id[4]);
+
+// Position of the channel an identifier argument names. A shorter argument
+// is padded with spaces, as DSDIFF stores "C   " and "LFE ", or failing that
+// with NULs. -1 when there is none.
+int find_channel_arg(const DsdiffInfo& info, const char* arg);
+
+// One line on standard error naming the identifiers the file has, for a
+// user whose identifier was not found.
+void list_channels(const DsdiffInfo& info);
 
 // Frames per read of the copy: large reads and writes (at most 2.5 MiB and
 // 512 KiB) keep it near the speed of a plain file copy; small ones spend
@@ -49,6 +65,8 @@ struct PairOutput {
     FILE* file;
     int left;
     int right;
+    int header_bytes;  // of its format, before the sound
+    const char* name;
 };
 
 enum CopyResult {
@@ -77,7 +95,13 @@ struct CopyReports {
     int write_line, write_status;
 };
 
+// Writes output k's header for `bytes_per_channel` bytes of each channel.
+using HeaderWriter = void (*)(int k, uint64_t bytes_per_channel);
+
 // Copies the sound data of `src` to the outputs, then closes every output
 // and the source. A read error, a write error or an output whose last bytes
-// cannot be flushed at its close ends the process with the program's report.
-void copy_and_close(const DsdiffInfo& src, const PairOutput* outputs, int output_count, const CopyReports& reports);
+// cannot be flushed ends the process with the program's report, after each
+// output has been cut to the whole frames it holds and its header rewritten
+// by `write_header` to say so (an output without a whole header is removed).
+void copy_and_close(const DsdiffInfo& src, const PairOutput* outputs, int output_count, const CopyReports& reports,
+                    HeaderWriter write_header);

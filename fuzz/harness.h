@@ -34,7 +34,6 @@ inline std::vector<FILE*> open_files;
     std::abort();
 }
 }  // namespace fuzzhook
-
 namespace std {
 void fuzz_exit(int status) { throw fuzzhook::ProgramExit{status}; }
 FILE* fuzz_fopen(const char* path, const char* mode) {
@@ -44,7 +43,6 @@ FILE* fuzz_fopen(const char* path, const char* mode) {
 }
 int fuzz_fclose(FILE* f) { return std::erase(fuzzhook::open_files, f), ::fclose(f); }
 }  // namespace std
-
 namespace fuzzhook {
 // A folder of this process, emptied for each input and removed at exit;
 // standard output goes to a file beside it.
@@ -71,21 +69,22 @@ inline lay::Bytes read(const std::string& p) {
 }
 
 // Runs a program's main as the process would and returns its status,
-// whether it returned or called exit(); what it left open is closed, SIGINT
-// put back, and what it printed handed to `out`.
+// whether it returned or called exit(); what it left open is closed, the
+// signal handlers put back, and what it printed handed to `out`.
 inline int run(int (*program_main)(int, char**), std::vector<std::string> args, std::string* out = nullptr) {
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    struct sigaction old_int;
-    sigaction(SIGINT, nullptr, &old_int);
+    constexpr int signals[3] = {SIGINT, SIGTERM, SIGHUP};
+    struct sigaction old[3];
+    for (int i = 0; i < 3; ++i) sigaction(signals[i], nullptr, &old[i]);
     int status;
     try {
         status = program_main(static_cast<int>(args.size()), argv.data());
     } catch (const ProgramExit& e) {
         status = e.status;
     }
-    sigaction(SIGINT, &old_int, nullptr);
+    for (int i = 0; i < 3; ++i) sigaction(signals[i], &old[i], nullptr);
     for (FILE* f : open_files) ::fclose(f);
     open_files.clear();
     std::string printed(static_cast<size_t>(std::ftell(stdout)), '\0');
@@ -107,6 +106,8 @@ struct Source {
     bool usable() const { return type == 1 && rate != 0 && channels != 0; }
     // Bytes present after the header are fewer than the sound chunk's whole frames.
     bool cut() const { return length - std::min(length, data_offset) < data_size / channels * channels; }
+    // Whole frames a copy takes: those of the sound chunk that are present.
+    uint64_t frames() const { return std::min(data_size, length - std::min(length, data_offset)) / channels; }
 };
 inline Source look_at(const std::string& name) {
     Source s;
@@ -123,16 +124,19 @@ inline Source look_at(const std::string& name) {
     return ::fclose(f), s;
 }
 // An identifier argument naming a channel of the file, or one it lacks;
-// and the position an argument names (its first four bytes, NUL-padded,
-// the later channel winning).
+// and the position an argument names (its first four bytes, padded with
+// spaces or failing that with NULs, the later channel winning).
 inline std::string pick_id(const Source& s, unsigned selector) {
     return s.usable() && selector % 16 != 15 ? std::string(s.dsdiff.channel_ids[selector % s.channels]) : "NONE";
 }
 inline int position(const Source& s, const std::string& arg) {
-    char id[4] = {};
-    arg.copy(id, 4);
     int at = -1;
-    for (int c = 0; c < s.channels; ++c) at = std::memcmp(s.dsdiff.channel_ids[c], id, 4) == 0 ? c : at;
+    for (const char pad : {' ', '\0'}) {
+        char id[4] = {pad, pad, pad, pad};
+        arg.copy(id, std::min<size_t>(4, arg.find('\0')));
+        for (int c = 0; c < s.channels; ++c) at = std::memcmp(s.dsdiff.channel_ids[c], id, 4) == 0 ? c : at;
+        if (at >= 0) return at;
+    }
     return at;
 }
 
@@ -140,7 +144,7 @@ inline int position(const Source& s, const std::string& arg) {
 // the header that the layouts give for them.
 inline void check_pair(const std::string& name, bool dsdiff, bool be64, const Source& s, const uint8_t* data, int l, int r) {
     const lay::Bytes out = read(path(name));
-    const uint64_t frames = s.data_size / s.channels;
+    const uint64_t frames = s.frames();
     // The playing-time word is each program's own: taken from the file.
     const uint32_t play = out.size() >= 36 ? static_cast<uint32_t>(lay::get_be(out, 32, 4)) : 0;
     const lay::Bytes header = dsdiff ? lay::dsdiff_pair_header(s.rate, 2 * frames)

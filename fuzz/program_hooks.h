@@ -7,9 +7,7 @@
 #include <cstdlib>
 
 namespace fuzzhook {
-struct ProgramExit {
-    int status;
-};
+struct ProgramExit { int status; };
 }  // namespace fuzzhook
 
 // In std so that both `exit(...)` and `std::exit(...)` land here.

@@ -18,18 +18,14 @@ for fmt in dff wsd; do
   for o in --bytes=0 --bytes=63 --header-only --truncate=4 --truncate=20 --truncate=45 --truncate=$([ $fmt = wsd ] && echo 2047 || echo 100); do seed --format=$fmt $o; done
 done
 fmt=dff
-for o in --no-fver --fver-size=8 --no-fs --fs-size=8 --no-chnl --chnl-count=0 --chnl-count=11 --chnl-size=12 \
-    '--ids=\x00AB,\xff\xfe' --ids=SAME,SAME --no-cmpr '--cmpr-type=DST ' --cmpr-type=XXXX --cmpr-name=odd --cmpr-name= \
-    --abss '--abss --abss-size=6' --lsco '--lsco --lsco-size=4' --unknown-chunk=COMT:5 --unknown-prop=XYZW:3 \
-    --trailing-chunk=DIIN:7 --form-size=0 --form-size=0xFFFFFFFFFFFFFFF0 --form-size=40 --prop-size=20 \
-    --prop-size=0x8000000000000000 --data-size=100000 --data-size=0x8000000000000000 --data-size=7 '--sound-id=DST ' \
-    --sound-id=XDSD --dsti; do
-  # shellcheck disable=SC2086
-  seed --channels=2 $o
+for o in --no-fver --fver-size=8 --no-fs --fs-size=8 --no-chnl --chnl-count={0,11} --chnl-size=12 '--ids=\x00AB,\xff\xfe' \
+    --ids=SAME,SAME --no-cmpr '--cmpr-type=DST ' --cmpr-type=XXXX --cmpr-name={odd,} --abss '--abss --abss-size=6' --lsco \
+    '--lsco --lsco-size=4' --unknown-chunk=COMT:5 --unknown-prop=XYZW:3 --trailing-chunk=DIIN:7 --form-size={0,0xFFFFFFFFFFFFFFF0,40} \
+    --prop-size={20,0x8000000000000000} --data-size={100000,0x8000000000000000,7} '--sound-id=DST ' --sound-id=XDSD --dsti; do
+  seed --channels=2 $o  # unquoted: some entries hold two options
 done
 fmt=wsd
-for o in --wsd-size-order=be64 --wsd-file-size=0 --wsd-file-size=0xFFFFFFFFFFFFFFFF --wsd-data-offset=0 \
-    --wsd-data-offset=1 --wsd-data-offset=0xFFFFFFFF --wsd-channels=0 --wsd-channels=1 --wsd-channels=11; do
+for o in --wsd-size-order=be64 --wsd-file-size={0,0xFFFFFFFFFFFFFFFF} --wsd-data-offset={0,1,0xFFFFFFFF} --wsd-channels={0,1,11}; do
   seed --format=wsd $o
 done
 

@@ -14,10 +14,10 @@ Bytes noise(size_t n) { Bytes b(n); for (std::mt19937 rng(7); auto& x : b) x = s
 Bytes header_only(uint32_t rate, const Args& ids, uint64_t n) { Bytes b = lay::dsdiff(rate, ids, {}); std::ranges::copy(lay::be(n, 8), b.end() - 8); return b; }
 Args x4(Args ids, const std::string& src) { ids.insert(ids.begin(), X4); ids.push_back(src); return ids; }
 void expect(const ts::Result& r, int status, const std::string& said) { EXPECT_EQ(r.status, status); EXPECT_EQ(r.out + r.err, said); }
-// Random sound bytes at 5644800 Hz, then a chunk the copies must not take; or the header of `bytes` and the first `bytes - cut`.
-Bytes source(const std::string& path, size_t bytes, const Args& ids, size_t cut = 0) {
+// Random sound bytes, then a chunk the copies must not take; or the header of `bytes` and the first `bytes - cut`.
+Bytes source(const std::string& path, size_t bytes, const Args& ids, size_t cut = 0, uint32_t rate = 5644800) {
     const Bytes sound = noise(bytes - cut);
-    return ts::write_file(path, cut ? header_only(5644800, ids, bytes) + sound : lay::dsdiff(5644800, ids, sound) + lay::chunk("ZZZZ", Bytes(64, 0xFF))), sound;
+    return ts::write_file(path, cut ? header_only(rate, ids, bytes) + sound : lay::dsdiff(rate, ids, sound) + lay::chunk("ZZZZ", Bytes(64, 0xFF))), sound;
 }
 TEST(Extractors, DisplayUsageAndNotDsdiff) {
     const std::string d = ts::tmpdir(), f = d + "/s.dff", no = "file " + f + " is not DSDIFF format.\n";
@@ -27,32 +27,35 @@ TEST(Extractors, DisplayUsageAndNotDsdiff) {
         for (size_t i = 0; i < ids.size(); ++i) s += "\tchannel " + std::to_string(i) + " name is \"" + ids[i] + "\"\n";
         return std::tuple{header_only(rate, ids, size), s, std::string()};
     };
-    const std::tuple<Bytes, std::string, std::string> rows[] = {  // NULs end a name; not DSDIFF: chanfork2chx4's reader reports first
+    const std::tuple<Bytes, std::string, std::string> rows[] = {  // NULs end a name; not DSDIFF (136, 108): chanfork2chx4's reader reports first
         show(2822400, INT64_MAX, {"MONO"}, "7262040215:27:45"), show(4294967295, 32, {"ab", "Rgt "}, "0:00:00"), {lay::dsdiff(0, {"L", "R"}, {}), no, ""},
         {lay::wsd_header({}, false) + Bytes(16), no, ts::report("dsdiff", 42, "\n") + ts::report("dsdiff", 57, "\n")}};
     for (const std::string& bin : {FORK, X4}) {
-        for (const auto& [file, said, lines] : rows) ts::write_file(f, file), expect(ts::run({bin, f}), 0, (bin == X4 ? lines : "") + said);
-        expect(ts::run({bin, d + "/none.dff"}), 26, "");
-        for (size_t n : {0, 3, 5, 6, 8, 9, 10}) {  // usage, with the name as typed; chanfork's 278 seen as its low 8 bits
-            const ts::Result r = ts::run(Args(n + 1, bin), {d});
-            EXPECT_TRUE(n == (bin == X4 ? 9u : 10u) || (r.status == (bin == X4 ? 213 : 278 & 0xFF) && r.out.starts_with("usage:\t" + bin + " [left_"))) << n;
+        for (const auto& [file, said, lines] : rows)
+            ts::write_file(f, file), expect(ts::run({bin, f}), said != no ? 0 : bin == X4 ? 108 : 136, (bin == X4 ? lines : "") + said);
+        expect(ts::run({bin, d + "/none.dff"}), bin == X4 ? 103 : 131, ts::report("main", bin == X4 ? 102 : 130, "fopen(" + d + "/none.dff) failed.\n"));
+        const std::string use = "usage:\t" + bin + " SOURCE\n\t" + bin + (bin == X4 ? " ID1 ID2 ID3 ID4 ID5 ID6 ID7 ID8 SOURCE\n" : " SOURCE L R OUT [L");
+        for (size_t n : {0, 3, 5, 6, 8, 9, 10, 11, 12}) {  // usage, with the name as typed; chanfork's 278 seen as its low 8 bits; help
+            const ts::Result r = ts::run(n > 10 ? Args{bin, n == 11 ? "--help" : "-h", "x.dff"} : Args(n + 1, bin), {d});
+            EXPECT_TRUE(n == (bin == X4 ? 9u : 10u) || (r.status == (n > 10 ? 0 : bin == X4 ? 213 : 278 & 0xFF) && r.out.starts_with(use))) << n;
         }
     }
 }
 TEST(Extractors, OutputsHoldTheChosenPairs) {
     // chanfork's format from the name's last component's first '.' (none or short: DSDIFF). The later channel of a name counts. Whole
-    // frames within the chunk are copied; a short source ends the copy (in the third read; the last one's 19:59:59 are all missing).
+    // frames within the chunk are copied; a short source ends the copy in the third read, each output's header then counting what it
+    // holds. At 8 Hz a small source plays for 19:59:59.
     struct Out { std::string name; char kind; int l, r; };  // WSD with the size in halves 'w' or as one value 'W', DSDIFF 'd'
-    const struct { std::string src, stem; Args ids; size_t bytes, cut; std::vector<int> x4p; std::vector<Out> fork; } rows[] = {
+    const struct { std::string src, stem; Args ids; size_t bytes, cut; std::vector<int> x4p; std::vector<Out> fork; uint32_t rate = 5644800; } rows[] = {
         {"dir.v2/x.y.z", "dir.v2/x.y", ids_of(6), 6003, 0, {5, 4, 0, 1, 2, 3, 1, 1}, {{"out.wsd", 'w', 0, 1}, {"out.WSD", 'w', 2, 3}, {"out.dff", 'd', 5, 5},
          {"out.DFF", 'd', 4, 4}, {"abcd", 'd', 3, 2}, {"output", 'd', 0, 5}, {"./dot.wsd", 'w', 2, 5}, {"dir.v2/.wsd", 'd', 3, 4}}},  // a frame cut
         {"a.b.c", "a.b", {"AAAA", "B", "AAAA", "C", "B", "DD", "E", "AAAA"}, 8 * (2 * COPY_FRAMES + 10), 13, {7, 4, 3, 5, 6, 7, 5, 4}, {{"b.dff", 'd', 3, 7}}},
-        {"l.dff", "l", {"L", "R"}, 2 * 71999 * 705600ull, 2 * 71999 * 705600ull, {0, 1, 1, 0, 0, 0, 1, 1}, {{"l.wsd", 'w', 0, 1}, {"m.dff", 'd', 1, 0}}}};
+        {"l.dff", "l", {"L", "R"}, 2 * 71999, 0, {0, 1, 1, 0, 0, 0, 1, 1}, {{"l.wsd", 'w', 0, 1}, {"m.dff", 'd', 1, 0}}, 8}};
     for (const auto& c : rows) {
         const std::string d = ts::tmpdir();
         mkdir((d + "/dir.v2").c_str(), 0755);
-        const Bytes s = source(d + "/" + c.src, c.bytes, c.ids, c.cut);
-        const size_t ch = c.ids.size(), frames = (c.bytes - c.cut) / ch, bpc = c.bytes / ch, t = bpc / 705600, m = t / 60 % 60, h = t / 3600;
+        const Bytes s = source(d + "/" + c.src, c.bytes, c.ids, c.cut, c.rate);
+        const size_t ch = c.ids.size(), frames = (c.bytes - c.cut) / ch, t = frames * 8 / c.rate, m = t / 60 % 60, h = t / 3600;
         // Playing-time words: chanfork's the characters of the minutes' and hours' digits, chanfork2chx4's the seconds' digits.
         const uint32_t cf = 0x30303030 + (m / 10 << 24) + (m % 10 << 16) + (h / 10 << 8) + h % 10, cx = t % 60 / 10 << 24 | t % 60 % 10 << 16;
         const auto id = [&](int p) { return c.ids[p] + (c.ids[p].size() == 4 ? "+" : ""); };  // only four characters count
@@ -65,8 +68,8 @@ TEST(Extractors, OutputsHoldTheChosenPairs) {
         expect(ts::run(x4(a, c.src), {d}), c.cut ? 177 : 0, c.cut ? ts::report("main", 173, read) : "");
         expect(ts::run(f, {d}), c.cut ? 228 : 0, c.cut ? ts::report("main", 227, read) : "");
         for (const Out& o : outs) {
-            Bytes want = o.kind == 'd' ? lay::dsdiff_pair_header(5644800, 2 * bpc)
-                                       : lay::wsd_header({0x11, 2 * bpc + 2048, o.kind == 'w' ? cf : cx, 5644800, 2, 0x44000000}, o.kind == 'W');
+            Bytes want = o.kind == 'd' ? lay::dsdiff_pair_header(c.rate, 2 * frames)
+                                       : lay::wsd_header({0x11, 2 * frames + 2048, o.kind == 'w' ? cf : cx, c.rate, 2, 0x44000000}, o.kind == 'W');
             for (size_t i = 0; i < frames; ++i) want.push_back(s[i * ch + o.l]), want.push_back(s[i * ch + o.r]);
             EXPECT_TRUE(ts::read_file(d + "/" + o.name) == want) << o.name;
         }
@@ -75,18 +78,21 @@ TEST(Extractors, OutputsHoldTheChosenPairs) {
 // Refusals and a failed write: status, report, the folder after (besides the sources); setup: a shell command, or "<": a 1 KiB file limit.
 TEST(Extractors, RefusalsLeaveTheFolderAsPromised) {
     const auto m = [](int line, const std::string& msg) { return ts::report("main", line, msg); };
+    const std::string six = "the channels of this file are \"A\" \"B\" \"C   \" \"LFE \" \"E\" \"F\"\n",
+                      eight = "the channels of this file are \"C000\" \"C001\" \"C002\" \"C003\" \"C004\" \"C005\" \"C006\" \"C007\"\n";
     const std::tuple<std::string, Args, int, std::string, Args> rows[] = {
         {"", Args{FORK, "none.dff", "C0", "C1", "o.wsd", "C2", "C3", "my.song.wsd"}, 111, m(110, "could not judge file name extension \".song.wsd\".\n"), {}},
-        {"", Args{FORK, "six.dff", "A", "B", "a.wsd", "E", "Z", "b.dff"}, 171, m(170, "right channel name Z not found.\n"), {"a.wsd=2048", "b.dff=0"}},
+        {"", Args{FORK, "six.dff", "A", "B", "a.wsd", "E", "Z", "b.dff"}, 171, m(170, "right channel name Z not found.\n") + six, {}},
         {"ln -s victim l.dff", Args{FORK, "six.dff", "A", "B", "l.dff"}, 153, m(152, "fopen(l.dff) failed.\n"), {"l.dff=0"}},
+        {"", Args{FORK, "six.dff", "C", "LFE", "o.dff"}, 0, "", {"o.dff=150"}},  // short identifiers padded with spaces, as stored
         {"echo x > plain", x4(ids_of(8), "plain/a.df"), 95, m(94, "output file plain/a.df_0.wsd exist. Abort.\n"), {"plain=2"}},  // short: whole
         {": > music_1.wsd", x4(ids_of(8), "./music"), 95, m(94, "output file ./music_1.wsd exist. Abort.\n"), {"music_1.wsd=0"}},
-        {"", x4({"C000", "C001", "C002", "C003", "C00", "C005", "C006", "C009"}, "src.dff"), 122, "channel name C00 not found\n", {}},
-        {"ln -s victim src_1.wsd", x4(ids_of(8), "src.dff"), 131, m(130, "fopen(src_1.wsd) failed.\n"), {"src_0.wsd=2048", "src_1.wsd=0"}},
-        {"<", Args{FORK, "six.dff", "A", "B", "o.wsd"}, 246, m(245, "write data error\n"), {"o.wsd=1024"}}};  // when closing flushes
+        {"", x4({"C000", "C001", "C002", "C003", "C00", "C005", "C006", "C009"}, "src.dff"), 122, "channel name C00 not found\n" + eight, {}},
+        {"ln -s victim src_1.wsd", x4(ids_of(8), "src.dff"), 131, m(130, "fopen(src_1.wsd) failed.\n"), {"src_1.wsd=0"}},  // src_0.wsd removed
+        {"<", Args{FORK, "six.dff", "A", "B", "o.wsd"}, 246, m(245, "write data error\n"), {}}};  // when closing flushes: not even a header
     for (const auto& [setup, a, status, err, files] : rows) {
         const std::string d = ts::tmpdir();
-        source(d + "/six.dff", 64, {"A", "B", "C", "D", "E", "F"}), source(d + "/src.dff", 64, ids_of(8));
+        source(d + "/six.dff", 64, {"A", "B", "C   ", "LFE ", "E", "F"}), source(d + "/src.dff", 64, ids_of(8));
         ASSERT_EQ(ts::run({"/bin/sh", "-c", setup == "<" ? "" : setup}, {d}).status, 0);
         expect(ts::run(a, {d, setup == "<" ? 1024 : -1}), status, err);
         Args seen;

@@ -14,26 +14,10 @@ using Bytes = std::vector<uint8_t>;
 
 inline Bytes operator+(Bytes a, const Bytes& b) { a.insert(a.end(), b.begin(), b.end()); return a; }
 inline Bytes str(const std::string& s) { return Bytes(s.begin(), s.end()); }
-inline Bytes be(uint64_t v, int width) {
-    Bytes b(static_cast<size_t>(width));
-    for (int i = width - 1; i >= 0; --i, v >>= 8) b[static_cast<size_t>(i)] = static_cast<uint8_t>(v);
-    return b;
-}
-inline Bytes le(uint64_t v, int width) {
-    Bytes b(static_cast<size_t>(width));
-    for (int i = 0; i < width; ++i, v >>= 8) b[static_cast<size_t>(i)] = static_cast<uint8_t>(v);
-    return b;
-}
-inline uint64_t get_be(const Bytes& b, size_t off, int width) {
-    uint64_t v = 0;
-    for (int i = 0; i < width; ++i) v = v << 8 | b.at(off + static_cast<size_t>(i));
-    return v;
-}
-inline uint64_t get_le(const Bytes& b, size_t off, int width) {
-    uint64_t v = 0;
-    for (int i = width - 1; i >= 0; --i) v = v << 8 | b.at(off + static_cast<size_t>(i));
-    return v;
-}
+inline Bytes be(uint64_t v, int width) { Bytes b(width); for (int i = width; i-- > 0; v >>= 8) b[i] = uint8_t(v); return b; }
+inline Bytes le(uint64_t v, int width) { Bytes b(width); for (int i = 0; i < width; ++i, v >>= 8) b[i] = uint8_t(v); return b; }
+inline uint64_t get_be(const Bytes& b, size_t off, int width) { uint64_t v = 0; for (int i = 0; i < width; ++i) v = v << 8 | b.at(off + i); return v; }
+inline uint64_t get_le(const Bytes& b, size_t off, int width) { uint64_t v = 0; for (int i = width; i-- > 0;) v = v << 8 | b.at(off + i); return v; }
 
 // ---- DSDIFF: chunks of identifier, 64-bit big-endian size, body, pad ----
 inline Bytes chunk(const std::string& id, const Bytes& body) {

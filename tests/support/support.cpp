@@ -60,8 +60,7 @@ Child start(const std::vector<std::string>& argv, const Options& o) {
         ADD_FAILURE() << "cannot start " << args[0];
         c.done = true;
     }
-    posix_spawnattr_destroy(&attr);
-    posix_spawn_file_actions_destroy(&fa);
+    posix_spawnattr_destroy(&attr), posix_spawn_file_actions_destroy(&fa);
     return c;
 }
 
@@ -71,9 +70,8 @@ bool ended(Child& c) {
     c.done = true;
     c.result.signal = WIFSIGNALED(st) ? WTERMSIG(st) : 0;
     c.result.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + c.result.signal;
-    const Bytes out = read_file(c.capture + "/out"), err = read_file(c.capture + "/err");
-    c.result.out.assign(out.begin(), out.end());
-    c.result.err.assign(err.begin(), err.end());
+    for (auto [name, text] : {std::pair("/out", &c.result.out), std::pair("/err", &c.result.err)})
+        for (const uint8_t byte : read_file(c.capture + name)) text->push_back(static_cast<char>(byte));
     return true;
 }
 
@@ -128,8 +126,7 @@ bool exists(const std::string& path) { return fs::exists(fs::symlink_status(path
 std::vector<std::string> list_dir(const std::string& dir) {
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
+    return std::sort(names.begin(), names.end()), names;
 }
 
 std::string report(const std::string& module, int line, const std::string& message) {

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <sys/types.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -38,22 +37,16 @@ struct Child {
     bool done = false;
 };
 
-// Standard input from /dev/null; standard output and error captured.
+// Standard input from /dev/null; standard output and error captured. ended: true once the program has ended (then reaped into
+// c.result); finish: waits for the end, at most the timeout counted from now.
 Child start(const std::vector<std::string>& argv, const Options& o = {});
-// True once the program has ended (then reaped into c.result).
 bool ended(Child& c);
-// Waits for the end, at most the timeout counted from now.
 Result finish(Child& c);
 Result run(const std::vector<std::string>& argv, const Options& o = {});
 
-// The built programs and tools.
-std::string bin(const std::string& name);  // sigmelt, chanfork, chanfork2chx4, dsdgen, coeffgen
-
-// Runs the generator; fails the test when it does not end with 0.
-bool gen(const std::vector<std::string>& args);
-
-// A new empty folder, removed when the test process ends.
-std::string tmpdir();
+std::string bin(const std::string& name);  // the built sigmelt, chanfork, chanfork2chx4, dsdgen, coeffgen
+bool gen(const std::vector<std::string>& args);  // runs the generator; fails the test unless it ends with 0
+std::string tmpdir();  // a new empty folder, removed when the test process ends
 Bytes read_file(const std::string& path);
 void write_file(const std::string& path, const Bytes& bytes);
 bool exists(const std::string& path);
