@@ -72,7 +72,7 @@ TEST_F(Melt, CommandLinesFramesAndFileLines) {
     const Args xo{"x", "o"}, ws{"--format=wsd"};
     const std::string no = sm(133, "file x is not Delta Sigma format.\n"), s = line("00:00", "s");
     const Row rows[] = {
-        {{}, 27, "", use}, {{"--version"}, 0, "", use}, {{"--version", "s", "o"}, 0, "", use},
+        {{}, 27, "", use}, {{"--version"}, 0, "", use}, {{"--version", "s", "o"}, 0, "", use}, {{"-h", "s"}, 0, "", use + "\t--channels=L,R\tleft output"},
         {{"--channels=1", "s", "o"}, 39, ts::report("parse_param", 38, "parse error arg --channels=1\n")},
         {{"s", "o", "third"}, 49, ts::report("parse_param", 48, "too many parameters after third\n")},
         {{"--channels=0,1"}, 54, ts::report("parse_param", 53, "source Delta Sigma file name is not defined.\n")},
