@@ -73,13 +73,6 @@ uint32_t play_time_word(uint64_t seconds) {
            static_cast<uint32_t>(h / 10) * (1u << 8) + static_cast<uint32_t>(h % 10);
 }
 
-void write_header(OutputEntry& e, FILE* f, uint64_t bytes_per_channel);
-
-void rewrite_header(int k, uint64_t bytes_per_channel) {
-    OutputEntry& e = entries[k];
-    write_header(e, e.format == OUTPUT_WSD ? e.wsd.file : e.dsdiff.file, bytes_per_channel);
-}
-
 void write_header(OutputEntry& e, FILE* f, uint64_t bytes_per_channel) {
     if (e.format == OUTPUT_WSD) {
         WsdInfo& w = e.wsd;
@@ -94,6 +87,12 @@ void write_header(OutputEntry& e, FILE* f, uint64_t bytes_per_channel) {
         d.sample_rate = dsdiff_info.sample_rate;
         if (dsdiffWriteHeader(&d) != 0) report_exit(213, MODULE, 212, "DSDIFF file writing header failed.\n");
     }
+}
+
+// After a failed copy: the header again, for what the output holds.
+void rewrite_header(int k, uint64_t bytes_per_channel) {
+    OutputEntry& e = entries[k];
+    write_header(e, e.format == OUTPUT_WSD ? e.wsd.file : e.dsdiff.file, bytes_per_channel);
 }
 
 int convert_file(int argc, char** argv) {
@@ -156,7 +155,8 @@ int convert_file(int argc, char** argv) {
         else
             e.dsdiff.file = f;
         write_header(e, f, bytes_per_channel);
-        pair_outputs[i] = PairOutput{f, e.left, e.right, e.format == OUTPUT_WSD ? WSD_HEADER_SIZE : DSDIFF_HEADER_SIZE, e.name};
+        const int header_bytes = e.format == OUTPUT_WSD ? WSD_HEADER_SIZE : DSDIFF_HEADER_SIZE;
+        pair_outputs[i] = PairOutput{f, e.left, e.right, header_bytes, e.name};
     }
 
     copy_and_close(dsdiff_info, pair_outputs, entry_count, CopyReports{227, 228, 245, 246}, rewrite_header);

@@ -110,7 +110,8 @@ void convert_file(char** argv) {
         }
         wsd_infos[k].file = f;
         write_header(k, dsdiff_info.data_size / dsdiff_info.channel_count);
-        outputs[k] = PairOutput{f, channel_positions[2 * k], channel_positions[2 * k + 1], WSD_HEADER_SIZE, outFileNames[k].c_str()};
+        outputs[k] = PairOutput{f, channel_positions[2 * k], channel_positions[2 * k + 1], WSD_HEADER_SIZE,
+                                outFileNames[k].c_str()};
     }
 
     copy_and_close(dsdiff_info, outputs, PAIRS, CopyReports{173, 177, 182, 183}, write_header);
