@@ -17,6 +17,7 @@
 namespace {
 
 constexpr const char* MODULE = "main";
+constexpr SourceReports SOURCE_REPORTS{130, 131, 136};
 
 enum OutputFormat { OUTPUT_WSD, OUTPUT_DSDIFF };
 
@@ -112,14 +113,7 @@ int convert_file(int argc, char** argv) {
             report_exit(123, MODULE, 122, "output file %s exist. Abort.\n", e.name);
     }
 
-    dsdiff_info = DsdiffInfo{};
-    dsdiff_info.file = std::fopen(srcFileName, "rb");
-    if (dsdiff_info.file == nullptr) report_exit(131, MODULE, 130, "fopen(%s) failed.\n", srcFileName);
-    if (readDsdHeader(&dsdiff_info) != 0 || !dsdiff_usable(dsdiff_info)) {
-        std::fprintf(stderr, "file %s is not DSDIFF format.\n", srcFileName);
-        std::fflush(stderr);
-        std::exit(136);
-    }
+    open_dsdiff_source(srcFileName, SOURCE_REPORTS, &dsdiff_info);
 
     // Every identifier is resolved before any output exists: a mistyped one
     // leaves nothing behind to block the corrected command.
@@ -168,7 +162,7 @@ int convert_file(int argc, char** argv) {
 int main(int argc, char** argv) {
     const char* prog = argc > 0 ? argv[0] : "chanfork";
     if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) usage(prog, 0);
-    if (argc == 2) return show_dsdiff_info(argv[1], SourceReports{130, 131, 136});
+    if (argc == 2) return show_dsdiff_info(argv[1], SOURCE_REPORTS);
     if (argc < 5 || (argc - 2) % 3 != 0) usage(prog, 278);
     return convert_file(argc, argv);
 }

@@ -17,6 +17,7 @@
 namespace {
 
 constexpr const char* MODULE = "main";
+constexpr SourceReports SOURCE_REPORTS{102, 103, 108};
 constexpr int PAIRS = 4;
 constexpr int IDS = 2 * PAIRS;
 
@@ -69,12 +70,6 @@ void write_header(int k, uint64_t bytes_per_channel) {
     if (writeWsdHeader(&w) != 0) report_exit(163, MODULE, 162, "WSD file writing header failed.\n");
 }
 
-void not_dsdiff() {
-    std::fprintf(stderr, "file %s is not DSDIFF format.\n", srcFileName.c_str());
-    std::fflush(stderr);
-    std::exit(108);
-}
-
 void convert_file(char** argv) {
     srcFileName = argv[IDS + 1];
 
@@ -85,10 +80,7 @@ void convert_file(char** argv) {
             report_exit(95, MODULE, 94, "output file %s exist. Abort.\n", outFileNames[k].c_str());
     }
 
-    dsdiff_info = DsdiffInfo{};
-    dsdiff_info.file = std::fopen(srcFileName.c_str(), "rb");
-    if (dsdiff_info.file == nullptr) report_exit(103, MODULE, 102, "fopen(%s) failed.\n", srcFileName.c_str());
-    if (readDsdHeader(&dsdiff_info) != 0 || !dsdiff_usable(dsdiff_info)) not_dsdiff();
+    open_dsdiff_source(srcFileName.c_str(), SOURCE_REPORTS, &dsdiff_info);
 
     for (int j = 0; j < IDS; ++j) channel_positions[j] = find_channel_arg(dsdiff_info, argv[j + 1]);
     for (int j = 0; j < IDS; ++j) {
@@ -124,7 +116,7 @@ int main(int argc, char** argv) {
     wsd_size_order = WSD_SIZE_BE64;
     const char* prog = argc > 0 ? argv[0] : "chanfork2chx4";
     if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) usage(prog, 0);
-    if (argc == 2) return show_dsdiff_info(argv[1], SourceReports{102, 103, 108});
+    if (argc == 2) return show_dsdiff_info(argv[1], SOURCE_REPORTS);
     if (argc != IDS + 2) usage(prog, 213);
     convert_file(argv);
     return 0;

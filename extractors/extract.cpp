@@ -15,19 +15,23 @@
 #include <immintrin.h>
 #endif
 
-int show_dsdiff_info(const char* path, const SourceReports& reports) {
-    DsdiffInfo info{};
-    info.file = std::fopen(path, "rb");
-    if (info.file == nullptr) report_exit(reports.open_status, "main", reports.open_line, "fopen(%s) failed.\n", path);
-
-    // Only a complete, usable header is shown; nothing is printed before the
-    // reader's verdict. Without a rate or a channel the playing time has no
-    // divisor, so such a header counts as not DSDIFF.
-    if (readDsdHeader(&info) != 0 || !dsdiff_usable(info)) {
+void open_dsdiff_source(const char* path, const SourceReports& reports, DsdiffInfo* info) {
+    *info = DsdiffInfo{};
+    info->file = std::fopen(path, "rb");
+    if (info->file == nullptr) report_exit(reports.open_status, "main", reports.open_line, "fopen(%s) failed.\n", path);
+    // Without a rate or a channel the playing time has no divisor and a
+    // frame no size, so such a header counts as not DSDIFF.
+    if (readDsdHeader(info) != 0 || !dsdiff_usable(*info)) {
         std::fprintf(stderr, "file %s is not DSDIFF format.\n", path);
         std::fflush(stderr);
         std::exit(reports.not_dsdiff_status);
     }
+}
+
+int show_dsdiff_info(const char* path, const SourceReports& reports) {
+    // Nothing is printed before the reader's verdict.
+    DsdiffInfo info;
+    open_dsdiff_source(path, reports, &info);
 
     const uint64_t seconds = playing_seconds(info.data_size / info.channel_count, info.sample_rate);
     std::printf("sampling frequency:\t%u [Hz]\n", static_cast<unsigned>(info.sample_rate));

@@ -17,10 +17,14 @@ struct SourceReports {
     int not_dsdiff_status;
 };
 
+// Opens `path` and reads its DSDIFF header into *info, leaving the stream at
+// the first sound byte. A file that cannot be opened ends the process with
+// the open report, one that is not usable DSDIFF with "file <path> is not
+// DSDIFF format." on standard error and the program's status for it.
+void open_dsdiff_source(const char* path, const SourceReports& reports, DsdiffInfo* info);
+
 // Prints the properties of the DSDIFF file `path` on standard output and
-// returns 0. A file that cannot be opened ends the process with the open
-// report, one that is not DSDIFF with "file <path> is not DSDIFF format." on
-// standard error and the program's status for it.
+// returns 0; ends the process as open_dsdiff_source does.
 int show_dsdiff_info(const char* path, const SourceReports& reports);
 
 // True when the header holds what the extractors need to work with: a

@@ -1,6 +1,5 @@
-// Forced into the programs' sources in the fuzz build: exit() throws instead
-// of ending the process and every stream they open is recorded, so that one
-// process can run a program's whole path once per input and clean up after.
+// Forced into the programs' sources in the fuzz build: exit() throws and every stream they open is recorded, so that
+// one process can run a program's whole path once per input and clean up after.
 #pragma once
 
 #include <cstdio>
