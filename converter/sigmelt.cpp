@@ -54,6 +54,7 @@ static_assert(std::atomic<int32_t>::is_always_lock_free, "the signal handler sto
 // frames written so far, and the process ends as the signal would have it.
 std::atomic<int32_t> interrupted{0};
 std::atomic<int32_t> interrupt_signal{0};
+constexpr int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
 std::atomic<int32_t> thread_end_flag{0};
 // Set by the writer when a write failed: the file then holds fewer frames
 // than were produced, which must not end with status 0.
@@ -85,7 +86,7 @@ void catch_signals() {
     struct sigaction sa {};
     sa.sa_handler = interrupt;
     sigemptyset(&sa.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &sa, nullptr);
+    for (int signal : STOP_SIGNALS) sigaction(signal, &sa, nullptr);
 }
 
 // ---- writer thread -------------------------------------------------------
@@ -343,7 +344,7 @@ int main(int argc, char* argv[]) {
     // thread and cut short a read that waits for input.
     sigset_t signals, before;
     sigemptyset(&signals);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signal);
+    for (int signal : STOP_SIGNALS) sigaddset(&signals, signal);
     pthread_sigmask(SIG_BLOCK, &signals, &before);
     try {
         writer = std::thread(file_out_loop);
