@@ -9,7 +9,7 @@
 #include "deltasigma.h"
 
 // The decimator reads the routing that the converter owns.
-ChannelSwitch channel_switches[MAX_CHANNELS];
+ChannelSwitch channel_switches[DSD_MAX_CHANNELS];
 
 namespace {
 

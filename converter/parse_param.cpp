@@ -5,16 +5,19 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "report.h"
 
 const char* srcFileName = nullptr;
 const char* outFileName = nullptr;
 int32_t left_index = -1;
 int32_t right_index = -1;
 
+void parse_params_reset() {
+    srcFileName = outFileName = nullptr;
+    left_index = right_index = -1;
+}
+
 namespace {
 
-constexpr const char* MODULE = "parse_param";
 constexpr const char OPTION_CHANNELS[] = "--channels=";
 constexpr size_t OPTION_CHANNELS_LEN = sizeof OPTION_CHANNELS - 1;  // 11
 
@@ -65,7 +68,7 @@ int parse_params(int argc, char* argv[]) {
     const char* prog = (argc > 0 && argv[0] != nullptr) ? argv[0] : "sigmelt";
     if (argc < 2) {
         usage(prog);
-        std::exit(27);
+        std::exit(PARAM_NO_ARGUMENT_STATUS);
     }
     if (std::strcmp(argv[1], "--version") == 0) {
         usage(prog);
@@ -83,18 +86,16 @@ int parse_params(int argc, char* argv[]) {
         const char* arg = argv[i];
         if (std::strncmp(arg, OPTION_CHANNELS, OPTION_CHANNELS_LEN) == 0) {
             if (!parse_channel_pair(arg + OPTION_CHANNELS_LEN, &left_index, &right_index))
-                report_exit(39, MODULE, 38, "parse error arg %s\n", arg);
+                report_exit(PARAM_PARSE_ERROR, arg);
         } else if (srcFileName == nullptr) {
             srcFileName = arg;
         } else if (outFileName == nullptr) {
             outFileName = arg;
         } else {
-            report_exit(49, MODULE, 48, "too many parameters after %s\n", arg);
+            report_exit(PARAM_TOO_MANY, arg);
         }
     }
-    if (srcFileName == nullptr)
-        report_exit(54, MODULE, 53, "source Delta Sigma file name is not defined.\n");
-    if (outFileName == nullptr)
-        report_exit(58, MODULE, 57, "destination WAV file name is not defined.\n");
+    if (srcFileName == nullptr) report_exit(PARAM_NO_SOURCE);
+    if (outFileName == nullptr) report_exit(PARAM_NO_DESTINATION);
     return -1;
 }

@@ -30,11 +30,9 @@
 #include "wsd.h"
 
 // Filled by set_routing before the filter starts.
-ChannelSwitch channel_switches[MAX_CHANNELS];
+ChannelSwitch channel_switches[DSD_MAX_CHANNELS];
 
 namespace {
-
-constexpr const char* MODULE = "sigmelt";
 
 constexpr uint32_t RING_BYTES = 1048576;
 constexpr uint32_t FRAME_BYTES = 4;
@@ -43,21 +41,25 @@ constexpr uint32_t WRITER_BATCH_BYTES = 1024;  // the writer waits for this much
 constexpr uint64_t PLACEHOLDER_FRAMES = 4294967295u;
 constexpr uint64_t OUTSAMPLES_PER_SECOND = 8 * 44100;
 
-// Report numbers of the failures that this program adds to the usual ones;
-// the exit status is the number plus one, as everywhere.
-constexpr int LINE_SAME_FILE = 160;
-constexpr int LINE_WRITE_ERROR = 240;
-
 static_assert(std::atomic<int32_t>::is_always_lock_free, "the signal handler stores into it");
 
-// Set by SIGINT, SIGTERM and SIGHUP alike: the run stops, the file keeps the
-// frames written so far, and the process ends as the signal would have it.
+// How a run ends. Four flags, each set once and never cleared:
+// - the ring buffer's `producing` drops when the producer has put its last
+//   frame (the end of the input);
+// - `interrupted` is set by SIGINT, SIGTERM or SIGHUP alike;
+// - `write_failed` is set by the writer when the file refused bytes (the
+//   file then holds fewer frames than were produced: never status 0);
+// - `thread_end_flag` is set by the writer when it has left its loop.
+// The writer leaves its loop when the buffer is drained, at a signal or at a
+// failed write, and then writes the final header; the producer stops at a
+// signal or once the writer has left. So after the join the file holds
+// exactly the frames its header counts (frames_in_file), and the status
+// follows write_failed first, then the signal, whose rest of the buffer is
+// dropped.
 std::atomic<int32_t> interrupted{0};
 std::atomic<int32_t> interrupt_signal{0};
 constexpr int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
 std::atomic<int32_t> thread_end_flag{0};
-// Set by the writer when a write failed: the file then holds fewer frames
-// than were produced, which must not end with status 0.
 std::atomic<bool> write_failed{false};
 
 int32_t file_type = 0;  // 1 DSDIFF, 2 WSD
@@ -155,7 +157,7 @@ FILE* source_file() {
     switch (file_type) {
         case 1: return dsdiff_info.file;
         case 2: return wsd_info.file;
-        default: report_exit(227, MODULE, 226, "unknown file type\n");
+        default: report_exit(SIGMELT_FILE_TYPE);
     }
 }
 
@@ -250,7 +252,7 @@ void produce_pass(uint8_t* block, int32_t block_bytes) {
 
 void open_source() {
     FILE* src = std::fopen(srcFileName, "rb");
-    if (src == nullptr) report_exit(100, MODULE, 99, "file %s open error.\n", srcFileName);
+    if (src == nullptr) report_exit(SIGMELT_OPEN_SOURCE, srcFileName);
 
     file_type = 0;
     dsdiff_info.file = src;
@@ -263,8 +265,7 @@ void open_source() {
     } else {
         std::rewind(src);
         wsd_info.file = src;
-        if (readWsdHeader(&wsd_info) != 0)
-            report_exit(134, MODULE, 133, "file %s is not Delta Sigma format.\n", srcFileName);
+        if (readWsdHeader(&wsd_info) != 0) report_exit(SIGMELT_NOT_DSD, srcFileName);
         file_type = 2;
         heltz = wsd_info.sample_rate;
         channels = wsd_info.channel_count;
@@ -273,20 +274,13 @@ void open_source() {
     }
     // No channel means no sound: the block would be empty and the playing
     // time divides by the count.
-    if (channels < 1 || channels > MAX_CHANNELS)
-        report_exit(134, MODULE, 133, "file %s is not Delta Sigma format.\n", srcFileName);
+    if (channels < 1 || channels > DSD_MAX_CHANNELS) report_exit(SIGMELT_NOT_DSD, srcFileName);
 }
 
 void check_source() {
-    if (heltz != 2822400 && heltz != 5644800 && heltz != 11289600)
-        report_exit(144, MODULE, 143, "sampling rate %lldHz is not supported yet\n",
-                    static_cast<long long>(heltz));
-    if (left_index >= channels)
-        report_exit(148, MODULE, 147, "left channel index %d is larger than file channels %d\n", left_index,
-                    channels);
-    if (right_index >= channels)
-        report_exit(152, MODULE, 151, "right channel index %d is larger than file channels %d\n", right_index,
-                    channels);
+    if (!dsd_rate_supported(heltz)) report_exit(SIGMELT_RATE, static_cast<long long>(heltz));
+    if (left_index >= channels) report_exit(SIGMELT_LEFT_INDEX, left_index, channels);
+    if (right_index >= channels) report_exit(SIGMELT_RIGHT_INDEX, right_index, channels);
 }
 
 // By default even channels go left and odd ones right, and a mono source
@@ -306,10 +300,9 @@ void open_destination() {
     struct stat src_st {}, dst_st {};
     if (fstat(fileno(source_file()), &src_st) == 0 && stat(outFileName, &dst_st) == 0 &&
         src_st.st_dev == dst_st.st_dev && src_st.st_ino == dst_st.st_ino)
-        report_exit(LINE_SAME_FILE + 1, MODULE, LINE_SAME_FILE,
-                    "destination %s is the source file\n", outFileName);
+        report_exit(SIGMELT_SAME_FILE, outFileName);
     fpOutFile = std::fopen(outFileName, "wb");
-    if (fpOutFile == nullptr) report_exit(367, MODULE, 366, "fopen(%s) failed.\n", outFileName);
+    if (fpOutFile == nullptr) report_exit(SIGMELT_OPEN_DESTINATION, outFileName);
     // Unbuffered: each run goes out in one write, and a failing write is
     // seen at once with an exact count instead of at some later flush.
     std::setvbuf(fpOutFile, nullptr, _IONBF, 0);
@@ -317,11 +310,27 @@ void open_destination() {
 
 }  // namespace
 
+void sigmelt_reset() {
+    parse_params_reset();
+    for (ChannelSwitch& c : channel_switches) c = {};
+    interrupted = interrupt_signal = thread_end_flag = 0;
+    write_failed = false;
+    file_type = channels = 0;
+    dsdiff_info = {};
+    wsd_info = {};
+    heltz = byte_len = sound_remaining = outsamples = 0;
+    last_sec = -1;
+    fpOutFile = nullptr;
+    frames_in_file = 0;
+    readahead_pos = readahead_len = 0;
+    ringbuffer_destroy(&soundbuffer);
+}
+
 int main(int argc, char* argv[]) {
     catch_signals();
 
     soundbuffer = ringbuffer_new(RING_BYTES, FRAME_BYTES);
-    if (soundbuffer == nullptr) report_exit(355, MODULE, 354, "ringbuffer creation failed.\n");
+    if (soundbuffer == nullptr) report_exit(SIGMELT_RING);
 
     parse_params(argc, argv);
     open_source();
@@ -335,10 +344,8 @@ int main(int argc, char* argv[]) {
     util_display_fileinfo(1, 1, seconds, srcFileName);
 
     open_destination();
-    if (!coeff_deltasigma_init(static_cast<int32_t>(heltz), channels))
-        report_exit(372, MODULE, 371, "deltasigma filter initialize failed.\n");
+    if (!coeff_deltasigma_init(static_cast<int32_t>(heltz), channels)) report_exit(SIGMELT_FILTER_INIT);
 
-    thread_end_flag.store(0);
     std::thread writer;
     // The writer starts with the signals blocked, so that they reach this
     // thread and cut short a read that waits for input.
@@ -349,12 +356,12 @@ int main(int argc, char* argv[]) {
     try {
         writer = std::thread(file_out_loop);
     } catch (const std::system_error&) {
-        report_exit(382, MODULE, 381, "pthread_create() failed.\n");
+        report_exit(SIGMELT_THREAD_CREATE);
     }
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
 
     const int32_t block_bytes = block_bytes_for(channels, heltz);
-    std::array<uint8_t, 640> block{};
+    std::array<uint8_t, LARGEST_BLOCK_BYTES> block{};
     for (;;) {
         if (thread_end_flag.load() != 0 || interrupted.load() != 0) break;
         show_status();
@@ -370,22 +377,16 @@ int main(int argc, char* argv[]) {
     try {
         writer.join();
     } catch (const std::system_error&) {
-        report_exit(391, MODULE, 390, "pthread_join() failed.\n");
+        report_exit(SIGMELT_THREAD_JOIN);
     }
     if (std::fclose(fpOutFile) != 0) write_failed.store(true);
     fpOutFile = nullptr;
     std::printf("\n");
     std::fflush(stdout);
 
-    // After an interrupt or a failed write nobody empties the buffer any
-    // more; what it still holds is dropped.
-    if (interrupted.load() == 0 && !write_failed.load()) {
-        while (!ringbuffer_drained(soundbuffer)) usleep(10000);
-    }
     ringbuffer_destroy(&soundbuffer);
 
-    if (write_failed.load())
-        report_exit(LINE_WRITE_ERROR + 1, MODULE, LINE_WRITE_ERROR, "write error on %s\n", outFileName);
+    if (write_failed.load()) report_exit(SIGMELT_WRITE_ERROR, outFileName);
     if (interrupted.load() != 0) {
         // A shorter file is not a finished conversion: say so, and end as
         // the shell would for the signal, so that "&&" does not go on.

@@ -8,21 +8,22 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <string>
+#include <vector>
 
+#include "chanfork.h"
 #include "dsdiff.h"
-#include "extract.h"
-#include "report.h"
 #include "wsd.h"
 
 namespace {
 
-constexpr const char* MODULE = "main";
-constexpr SourceReports SOURCE_REPORTS{130, 131, 136};
+constexpr SourceReports SOURCE_REPORTS{.open = CHANFORK_OPEN_SOURCE, .not_dsdiff_status = CHANFORK_NOT_DSDIFF_STATUS};
 
 enum OutputFormat { OUTPUT_WSD, OUTPUT_DSDIFF };
 
 struct OutputEntry {
-    char* name;
+    std::string name;
     OutputFormat format;
     WsdInfo wsd;
     DsdiffInfo dsdiff;
@@ -30,12 +31,11 @@ struct OutputEntry {
     int right;
 };
 
-// One run's state; the table lives until the process ends.
+// One run's state.
 const char* srcFileName;
 DsdiffInfo dsdiff_info;
-OutputEntry* entries;
-PairOutput* pair_outputs;
-int entry_count;
+std::vector<OutputEntry> entries;
+std::vector<PairOutput> pair_outputs;
 
 // Asked for with --help or -h (status 0), or after a command line of the
 // wrong length.
@@ -62,7 +62,7 @@ OutputFormat judge_format(const char* name) {
     if (std::strlen(base) <= 4 || dot == nullptr) return OUTPUT_DSDIFF;
     if (std::strcmp(dot, ".wsd") == 0 || std::strcmp(dot, ".WSD") == 0) return OUTPUT_WSD;
     if (std::strcmp(dot, ".dff") == 0 || std::strcmp(dot, ".DFF") == 0) return OUTPUT_DSDIFF;
-    report_exit(111, MODULE, 110, "could not judge file name extension \"%s\".\n", dot);
+    report_exit(CHANFORK_EXTENSION, dot);
 }
 
 // Playing-time word of these files: the characters of the minutes' tens and
@@ -79,14 +79,14 @@ void write_header(OutputEntry& e, FILE* f, uint64_t bytes_per_channel) {
         WsdInfo& w = e.wsd;
         fill_pair_wsd_info(w, f, bytes_per_channel, dsdiff_info.sample_rate,
                            play_time_word(playing_seconds(bytes_per_channel, dsdiff_info.sample_rate)));
-        if (writeWsdHeader(&w) != 0) report_exit(204, MODULE, 203, "WSD file writing header failed.\n");
+        if (writeWsdHeader(&w) != 0) report_exit(CHANFORK_WSD_HEADER);
     } else {
         DsdiffInfo& d = e.dsdiff;
         d = DsdiffInfo{};
         d.file = f;
         d.data_size = 2 * bytes_per_channel;
         d.sample_rate = dsdiff_info.sample_rate;
-        if (dsdiffWriteHeader(&d) != 0) report_exit(213, MODULE, 212, "DSDIFF file writing header failed.\n");
+        if (dsdiffWriteHeader(&d) != 0) report_exit(CHANFORK_DSDIFF_HEADER);
     }
 }
 
@@ -97,20 +97,25 @@ void rewrite_header(int k, uint64_t bytes_per_channel) {
 }
 
 int convert_file(int argc, char** argv) {
-    entry_count = (argc - 2) / 3;
-    entries = static_cast<OutputEntry*>(std::calloc(entry_count, sizeof(OutputEntry)));
-    pair_outputs = static_cast<PairOutput*>(std::calloc(entry_count, sizeof(PairOutput)));
-    if (entries == nullptr || pair_outputs == nullptr) report_exit(91, MODULE, 90, "alloca() failed.\n");
+    const int entry_count = (argc - 2) / 3;
+    try {
+        entries.resize(static_cast<size_t>(entry_count));
+        pair_outputs.resize(static_cast<size_t>(entry_count));
+    } catch (const std::bad_alloc&) {
+        report_exit(CHANFORK_ALLOC_TABLE);
+    }
     srcFileName = argv[1];
 
     for (int i = 0; i < entry_count; ++i) {
         OutputEntry& e = entries[i];
-        e.name = strdup(argv[2 + 3 * i + 2]);
-        if (e.name == nullptr) report_exit(101, MODULE, 100, "alloca() failed.\n");
-        e.format = judge_format(e.name);
+        try {
+            e.name = argv[2 + 3 * i + 2];
+        } catch (const std::bad_alloc&) {
+            report_exit(CHANFORK_ALLOC_NAME);
+        }
+        e.format = judge_format(e.name.c_str());
         struct stat st;
-        if (stat(e.name, &st) == 0 || errno != ENOENT)
-            report_exit(123, MODULE, 122, "output file %s exist. Abort.\n", e.name);
+        if (stat(e.name.c_str(), &st) == 0 || errno != ENOENT) report_exit(CHANFORK_EXISTS, e.name.c_str());
     }
 
     open_dsdiff_source(srcFileName, SOURCE_REPORTS, &dsdiff_info);
@@ -124,12 +129,10 @@ int convert_file(int argc, char** argv) {
         e.left = find_channel_arg(dsdiff_info, left_arg);
         e.right = find_channel_arg(dsdiff_info, right_arg);
         if (e.left < 0 || e.right < 0) {
-            if (e.left < 0)
-                report_error(MODULE, 166, "left channel name %s not found.\n", left_arg);
-            else
-                report_error(MODULE, 170, "right channel name %s not found.\n", right_arg);
+            const Report& r = e.left < 0 ? CHANFORK_LEFT_NOT_FOUND : CHANFORK_RIGHT_NOT_FOUND;
+            report_error(r, e.left < 0 ? left_arg : right_arg);
             list_channels(dsdiff_info);
-            std::exit(e.left < 0 ? 167 : 171);
+            std::exit(r.status);
         }
     }
 
@@ -138,11 +141,11 @@ int convert_file(int argc, char** argv) {
         OutputEntry& e = entries[i];
         // "x": never replace a file that appeared since the check above (or
         // an earlier group's output of the same name).
-        FILE* f = std::fopen(e.name, "wbx");
+        FILE* f = std::fopen(e.name.c_str(), "wbx");
         if (f == nullptr) {
             // The outputs made so far are this run's own, and empty of sound.
-            for (int j = 0; j < i; ++j) std::remove(entries[j].name);
-            report_exit(153, MODULE, 152, "fopen(%s) failed.\n", e.name);
+            for (int j = 0; j < i; ++j) std::remove(entries[j].name.c_str());
+            report_exit(CHANFORK_OPEN_OUTPUT, e.name.c_str());
         }
         if (e.format == OUTPUT_WSD)
             e.wsd.file = f;
@@ -150,19 +153,27 @@ int convert_file(int argc, char** argv) {
             e.dsdiff.file = f;
         write_header(e, f, bytes_per_channel);
         const int header_bytes = e.format == OUTPUT_WSD ? WSD_HEADER_SIZE : DSDIFF_HEADER_SIZE;
-        pair_outputs[i] = PairOutput{f, e.left, e.right, header_bytes, e.name};
+        pair_outputs[i] = PairOutput{f, e.left, e.right, header_bytes, e.name.c_str()};
     }
 
-    copy_and_close(dsdiff_info, pair_outputs, entry_count, CopyReports{227, 228, 245, 246}, rewrite_header);
+    copy_and_close(dsdiff_info, pair_outputs.data(), entry_count,
+                   CopyReports{.read = CHANFORK_READ, .write = CHANFORK_WRITE}, rewrite_header);
     return 0;
 }
 
 }  // namespace
 
+void chanfork_reset() {
+    srcFileName = nullptr;
+    dsdiff_info = {};
+    entries.clear();
+    pair_outputs.clear();
+}
+
 int main(int argc, char** argv) {
     const char* prog = argc > 0 ? argv[0] : "chanfork";
     if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) usage(prog, 0);
     if (argc == 2) return show_dsdiff_info(argv[1], SOURCE_REPORTS);
-    if (argc < 5 || (argc - 2) % 3 != 0) usage(prog, 278);
+    if (argc < 5 || (argc - 2) % 3 != 0) usage(prog, CHANFORK_USAGE_STATUS);
     return convert_file(argc, argv);
 }

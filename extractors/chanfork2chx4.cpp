@@ -9,15 +9,13 @@
 #include <cstring>
 #include <string>
 
+#include "chanfork2chx4.h"
 #include "dsdiff.h"
-#include "extract.h"
-#include "report.h"
 #include "wsd.h"
 
 namespace {
 
-constexpr const char* MODULE = "main";
-constexpr SourceReports SOURCE_REPORTS{102, 103, 108};
+constexpr SourceReports SOURCE_REPORTS{.open = CHX4_OPEN_SOURCE, .not_dsdiff_status = CHX4_NOT_DSDIFF_STATUS};
 constexpr int PAIRS = 4;
 constexpr int IDS = 2 * PAIRS;
 
@@ -67,7 +65,7 @@ void write_header(int k, uint64_t bytes_per_channel) {
     WsdInfo& w = wsd_infos[k];
     fill_pair_wsd_info(w, w.file, bytes_per_channel, dsdiff_info.sample_rate,
                        play_time_word(playing_seconds(bytes_per_channel, dsdiff_info.sample_rate)));
-    if (writeWsdHeader(&w) != 0) report_exit(163, MODULE, 162, "WSD file writing header failed.\n");
+    if (writeWsdHeader(&w) != 0) report_exit(CHX4_WSD_HEADER);
 }
 
 void convert_file(char** argv) {
@@ -77,7 +75,7 @@ void convert_file(char** argv) {
         outFileNames[k] = output_name(srcFileName, k);
         struct stat st;
         if (stat(outFileNames[k].c_str(), &st) == 0 || errno != ENOENT)
-            report_exit(95, MODULE, 94, "output file %s exist. Abort.\n", outFileNames[k].c_str());
+            report_exit(CHX4_EXISTS, outFileNames[k].c_str());
     }
 
     open_dsdiff_source(srcFileName.c_str(), SOURCE_REPORTS, &dsdiff_info);
@@ -87,7 +85,7 @@ void convert_file(char** argv) {
         if (channel_positions[j] < 0) {
             std::fprintf(stderr, "channel name %s not found\n", argv[j + 1]);
             list_channels(dsdiff_info);
-            std::exit(122);
+            std::exit(CHX4_NOT_FOUND_STATUS);
         }
     }
 
@@ -98,7 +96,7 @@ void convert_file(char** argv) {
         if (f == nullptr) {
             // The outputs made so far are this run's own, and empty of sound.
             for (int j = 0; j < k; ++j) std::remove(outFileNames[j].c_str());
-            report_exit(131, MODULE, 130, "fopen(%s) failed.\n", outFileNames[k].c_str());
+            report_exit(CHX4_OPEN_OUTPUT, outFileNames[k].c_str());
         }
         wsd_infos[k].file = f;
         write_header(k, dsdiff_info.data_size / dsdiff_info.channel_count);
@@ -106,10 +104,18 @@ void convert_file(char** argv) {
                                 outFileNames[k].c_str()};
     }
 
-    copy_and_close(dsdiff_info, outputs, PAIRS, CopyReports{173, 177, 182, 183}, write_header);
+    copy_and_close(dsdiff_info, outputs, PAIRS, CopyReports{.read = CHX4_READ, .write = CHX4_WRITE}, write_header);
 }
 
 }  // namespace
+
+void chanfork2chx4_reset() {
+    srcFileName.clear();
+    for (std::string& name : outFileNames) name.clear();
+    for (int& p : channel_positions) p = 0;
+    dsdiff_info = {};
+    for (WsdInfo& w : wsd_infos) w = {};
+}
 
 int main(int argc, char** argv) {
     dsdiff_reporting = 1;
@@ -117,7 +123,7 @@ int main(int argc, char** argv) {
     const char* prog = argc > 0 ? argv[0] : "chanfork2chx4";
     if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) usage(prog, 0);
     if (argc == 2) return show_dsdiff_info(argv[1], SOURCE_REPORTS);
-    if (argc != IDS + 2) usage(prog, 213);
+    if (argc != IDS + 2) usage(prog, CHX4_USAGE_STATUS);
     convert_file(argv);
     return 0;
 }

@@ -18,7 +18,7 @@
 void open_dsdiff_source(const char* path, const SourceReports& reports, DsdiffInfo* info) {
     *info = DsdiffInfo{};
     info->file = std::fopen(path, "rb");
-    if (info->file == nullptr) report_exit(reports.open_status, "main", reports.open_line, "fopen(%s) failed.\n", path);
+    if (info->file == nullptr) report_exit(reports.open, path);
     // Without a rate or a channel the playing time has no divisor and a
     // frame no size, so such a header counts as not DSDIFF.
     if (readDsdHeader(info) != 0 || !dsdiff_usable(*info)) {
@@ -63,7 +63,7 @@ void channel_id_bytes(const char* arg, char out[4], char pad) {
 
 int find_channel(const DsdiffInfo& info, const char id[4]) {
     int position = -1;
-    for (int c = 0; c < info.channel_count && c < DSDIFF_MAX_CHANNELS; ++c)
+    for (int c = 0; c < info.channel_count && c < DSD_MAX_CHANNELS; ++c)
         if (std::memcmp(info.channel_ids[c], id, 4) == 0) position = c;
     return position;
 }
@@ -79,7 +79,7 @@ int find_channel_arg(const DsdiffInfo& info, const char* arg) {
 
 void list_channels(const DsdiffInfo& info) {
     std::fprintf(stderr, "the channels of this file are");
-    for (int c = 0; c < info.channel_count && c < DSDIFF_MAX_CHANNELS; ++c)
+    for (int c = 0; c < info.channel_count && c < DSD_MAX_CHANNELS; ++c)
         std::fprintf(stderr, " \"%s\"", info.channel_ids[c]);
     std::fprintf(stderr, "\n");
     std::fflush(stderr);
@@ -87,7 +87,7 @@ void list_channels(const DsdiffInfo& info) {
 
 namespace {
 
-std::array<uint8_t, COPY_FRAMES * DSDIFF_MAX_CHANNELS> frame_buffer;
+std::array<uint8_t, COPY_FRAMES * DSD_MAX_CHANNELS> frame_buffer;
 std::array<uint8_t, COPY_FRAMES * 2> pair_buffer;
 
 // Byte gather, one output at a time: dst[2i] = frame i's byte `left`,
@@ -244,10 +244,10 @@ void keep_whole_frames(const PairOutput& out, int k, HeaderWriter write_header) 
     std::fflush(out.file);
 }
 
-[[noreturn]] void copy_failed(const PairOutput* outputs, int output_count, HeaderWriter write_header, int status,
-                              int line, const char* message, uint64_t consumed) {
+[[noreturn]] void copy_failed(const PairOutput* outputs, int output_count, HeaderWriter write_header,
+                              const Report& report, uint64_t consumed) {
     for (int k = 0; k < output_count; ++k) keep_whole_frames(outputs[k], k, write_header);
-    report_exit(status, "main", line, message, static_cast<unsigned long long>(consumed));
+    report_exit(report, static_cast<unsigned long long>(consumed));
 }
 
 }  // namespace
@@ -259,19 +259,16 @@ void copy_and_close(const DsdiffInfo& src, const PairOutput* outputs, int output
     case COPY_OK:
         break;
     case COPY_READ_ERROR:
-        copy_failed(outputs, output_count, write_header, reports.read_status, reports.read_line,
-                    "read data error at %llu bytes offset\n", consumed);
+        copy_failed(outputs, output_count, write_header, reports.read, consumed);
     case COPY_WRITE_ERROR:
-        copy_failed(outputs, output_count, write_header, reports.write_status, reports.write_line,
-                    "write data error\n", consumed);
+        copy_failed(outputs, output_count, write_header, reports.write, consumed);
     }
     // The last buffered bytes go out now: a failure there is a failed write.
     for (int k = 0; k < output_count; ++k)
         if (std::fflush(outputs[k].file) != 0)
-            copy_failed(outputs, output_count, write_header, reports.write_status, reports.write_line,
-                        "write data error\n", consumed);
+            copy_failed(outputs, output_count, write_header, reports.write, consumed);
     bool closed = true;
     for (int k = 0; k < output_count; ++k) closed = std::fclose(outputs[k].file) == 0 && closed;
     std::fclose(src.file);
-    if (!closed) report_exit(reports.write_status, "main", reports.write_line, "write data error\n");
+    if (!closed) report_exit(reports.write);
 }

@@ -8,12 +8,13 @@
 #include <cstdio>
 
 #include "dsdiff.h"
+#include "report.h"
 #include "wsd.h"
 
 // How a program reports a source it cannot open or read as DSDIFF: the
 // display ends the same way as the program's copy.
 struct SourceReports {
-    int open_line, open_status;
+    Report open;  // "fopen(%s) failed.\n"
     int not_dsdiff_status;
 };
 
@@ -93,10 +94,10 @@ CopyResult copy_channel_pairs(FILE* src, uint64_t data_size, int channel_count,
 void fill_pair_wsd_info(WsdInfo& w, FILE* f, uint64_t bytes_per_channel, uint32_t sample_rate,
                         uint32_t play_time);
 
-// Report lines and statuses of a program's copy failures (module "main").
+// A program's reports of copy failures.
 struct CopyReports {
-    int read_line, read_status;
-    int write_line, write_status;
+    Report read;   // "read data error at %llu bytes offset\n"
+    Report write;  // "write data error\n"
 };
 
 // Writes output k's header for `bytes_per_channel` bytes of each channel.

@@ -42,12 +42,12 @@ static_assert(rows_are_consistent());
 
 const CoeffInfo* p_coeff_info;
 int32_t channels;
-ChannelSwitch channel_divides[MAX_CHANNELS];
+ChannelSwitch channel_divides[DSD_MAX_CHANNELS];
 int32_t add_count[2];
 
 // Channels mixed into each side, in channel order; the per-call loop walks
 // these lists instead of testing the flags.
-int32_t side_channels[2][MAX_CHANNELS];
+int32_t side_channels[2][DSD_MAX_CHANNELS];
 
 // The lookup table, laid out [byte position][byte value][slot offset]: only
 // the rows in use are stored, so the 256 rows of one byte position are
@@ -136,8 +136,8 @@ int32_t coeff_deltasigma_vector_level(int32_t highest) {
 }
 
 int32_t coeff_deltasigma_init(int32_t rate, int32_t channel_count) {
-    // The routing table has room for MAX_CHANNELS entries only.
-    if (channel_count > MAX_CHANNELS) return 0;
+    // The routing table has room for DSD_MAX_CHANNELS entries only.
+    if (channel_count > DSD_MAX_CHANNELS) return 0;
 
     channels = channel_count;
     add_count[0] = 0;

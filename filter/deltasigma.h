@@ -4,8 +4,9 @@
 
 #include <cstdint>
 
+#include "dsdlimits.h"
+
 constexpr int MAX_FILTER_LEN = 8192;
-constexpr int MAX_CHANNELS = 10;
 
 // One row of s_coeff_infos: an input rate with its coefficient set.
 struct CoeffInfo {
@@ -31,7 +32,7 @@ struct ChannelSwitch {
 };
 
 // Owned and filled by the converter; read by coeff_deltasigma_init.
-extern ChannelSwitch channel_switches[MAX_CHANNELS];
+extern ChannelSwitch channel_switches[DSD_MAX_CHANNELS];
 
 // -1 when ready for `rate` with `channel_count` channels, 0 when no
 // coefficient set serves the rate.

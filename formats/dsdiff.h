@@ -4,8 +4,11 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <span>
 
-constexpr int DSDIFF_MAX_CHANNELS = 10;
+#include "dsdlimits.h"
+#include "layout.h"
+#include "report.h"
 
 struct DsdiffInfo {
     FILE* file;
@@ -15,8 +18,44 @@ struct DsdiffInfo {
     uint16_t channel_count;  // from PROP/CHNL, at most 10
     uint16_t left_channel;   // channel delivered first by readDsdData
     uint16_t right_channel;  // channel delivered second by readDsdData
-    char channel_ids[DSDIFF_MAX_CHANNELS][5];  // 4 bytes as stored + NUL
+    char channel_ids[DSD_MAX_CHANNELS][5];  // 4 bytes as stored + NUL
 };
+
+// The header reader's reports: where it stopped, with no text. They are
+// printed in reporting mode only, and the reader returns instead of ending.
+constexpr Report DSDIFF_ID_SHORT{"dsdiff", 38, 0, "\n"};       // an identifier cut short
+constexpr Report DSDIFF_ID_WRONG{"dsdiff", 42, 0, "\n"};       // an identifier other than expected
+constexpr Report DSDIFF_FORM_ID{"dsdiff", 57, 0, "\n"};        // no "FRM8"
+constexpr Report DSDIFF_FORM_SIZE{"dsdiff", 61, 0, "\n"};
+constexpr Report DSDIFF_FORM_TYPE{"dsdiff", 66, 0, "\n"};      // no "DSD " form type
+constexpr Report DSDIFF_CHUNK_ID{"dsdiff", 75, 0, "\n"};       // the end of the file before the sound
+constexpr Report DSDIFF_CHUNK_SIZE{"dsdiff", 79, 0, "\n"};     // unreadable, too large or not skippable
+constexpr Report DSDIFF_FVER_VALUE{"dsdiff", 86, 0, "\n"};
+constexpr Report DSDIFF_FVER_SIZE{"dsdiff", 90, 0, "\n"};
+constexpr Report DSDIFF_PROP_TYPE{"dsdiff", 97, 0, "\n"};      // no "SND "
+constexpr Report DSDIFF_SUB_ID{"dsdiff", 106, 0, "\n"};
+constexpr Report DSDIFF_SUB_SIZE{"dsdiff", 110, 0, "\n"};      // unreadable, too large or not skippable
+constexpr Report DSDIFF_FS_VALUE{"dsdiff", 116, 0, "\n"};
+constexpr Report DSDIFF_FS_SIZE{"dsdiff", 120, 0, "\n"};
+constexpr Report DSDIFF_CHNL_COUNT{"dsdiff", 126, 0, "\n"};
+constexpr Report DSDIFF_CHNL_TOO_MANY{"dsdiff", 130, 0, "\n"};
+constexpr Report DSDIFF_CHNL_ID{"dsdiff", 136, 0, "\n"};
+constexpr Report DSDIFF_CHNL_SIZE{"dsdiff", 142, 0, "\n"};
+constexpr Report DSDIFF_CMPR_TYPE{"dsdiff", 149, 0, "\n"};
+constexpr Report DSDIFF_CMPR_UNKNOWN{"dsdiff", 154, 0, "\n"};  // neither "DSD " nor "DST "
+constexpr Report DSDIFF_CMPR_COUNT{"dsdiff", 158, 0, "\n"};
+constexpr Report DSDIFF_CMPR_NAME{"dsdiff", 163, 0, "\n"};     // cut short or not 7-bit
+constexpr Report DSDIFF_CMPR_PAD{"dsdiff", 169, 0, "\n"};
+constexpr Report DSDIFF_ABSS_HOURS{"dsdiff", 180, 0, "\n"};
+constexpr Report DSDIFF_ABSS_SAMPLES{"dsdiff", 186, 0, "\n"};
+constexpr Report DSDIFF_ABSS_SIZE{"dsdiff", 190, 0, "\n"};
+constexpr Report DSDIFF_LSCO_VALUE{"dsdiff", 197, 0, "\n"};
+constexpr Report DSDIFF_LSCO_SIZE{"dsdiff", 201, 0, "\n"};
+constexpr Report DSDIFF_DST_SOUND{"dsdiff", 216, 0, "\n"};     // compressed sound
+constexpr Report DSDIFF_DST_INDEX{"dsdiff", 219, 0, "\n"};
+constexpr Report DSDIFF_NO_SOUND{"dsdiff", 237, 0, "\n"};      // the form ends without a sound chunk
+// The writer's one report, which ends the process.
+constexpr Report DSDIFF_HEADER_WRITE{"dsdiff", 275, 276, "Header write error.\n"};
 
 // Reporting mode of the header reader, set once by a program at start:
 // 0 = silent (the default), non-zero = each failure prints its report.
@@ -33,8 +72,11 @@ int read_and_compare_4bytes(FILE* f, const char* expected);
 // of the stream is completed with 0x96).
 int readDsdData(DsdiffInfo* info, uint8_t* buf, int size);
 
+constexpr int DSDIFF_HEADER_SIZE = 130;
+
+// The two-channel header, field by field.
+std::span<const HeaderField<DsdiffInfo>> dsdiff_layout();
+
 // Writes the 130-byte two-channel header for info->sample_rate and
 // info->data_size at the start of info->file. Returns 0, or ends the process.
 int dsdiffWriteHeader(DsdiffInfo* info);
-
-constexpr int DSDIFF_HEADER_SIZE = 130;

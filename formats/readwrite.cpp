@@ -27,8 +27,8 @@ uint64_t assemble_le(const unsigned char* b, int width) {
     return v;
 }
 
-// Writes the low `width` bytes of `value`, most significant first when
-// `big_endian`; stops at the first failing byte.
+}  // namespace
+
 int write_int(FILE* f, uint64_t value, int width, bool big_endian) {
     for (int i = 0; i < width; ++i) {
         int shift = 8 * (big_endian ? width - 1 - i : i);
@@ -39,6 +39,8 @@ int write_int(FILE* f, uint64_t value, int width, bool big_endian) {
     }
     return TRUE;
 }
+
+namespace {
 
 // Reads `width` bytes in one call and assembles them in the given order;
 // stores into *value only when every byte arrived.

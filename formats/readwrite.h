@@ -22,4 +22,7 @@ int write64bitLEint(FILE* f, uint64_t value);
 int write32bitBEint(FILE* f, uint32_t value);
 int write64bitBEint(FILE* f, uint64_t value);
 int writefloat(FILE* f, float value);
+// Writes the low `width` bytes of `value`, most significant first when
+// `big_endian`; stops at the first failing byte.
+int write_int(FILE* f, uint64_t value, int width, bool big_endian);
 int writedouble(FILE* f, double value);

@@ -1,29 +1,13 @@
 #include "report.h"
 
+#include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 
-namespace {
-
-void vreport(const char* module, int line, const char* fmt, va_list ap) {
+void report_print(const char* module, int line, const char* text, ...) {
     std::fprintf(stderr, "\nERROR %s %d ", module, line);
-    std::vfprintf(stderr, fmt, ap);
+    va_list ap;
+    va_start(ap, text);
+    std::vfprintf(stderr, text, ap);
+    va_end(ap);
     std::fflush(stderr);
-}
-
-}  // namespace
-
-void report_error(const char* module, int line, const char* fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    vreport(module, line, fmt, ap);
-    va_end(ap);
-}
-
-void report_exit(int status, const char* module, int line, const char* fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    vreport(module, line, fmt, ap);
-    va_end(ap);
-    std::exit(status);
 }

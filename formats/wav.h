@@ -4,8 +4,29 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <span>
+
+#include "layout.h"
+#include "report.h"
 
 constexpr int WAV_HEADER_SIZE = 84;
+
+// A failing seek ends the process; a failing field write is reported and
+// returned (status 0: the caller decides).
+constexpr Report WAV_SEEK{"wav", 189, 191, "fseeko() failed.\n"};  // followed by the system's reason
+constexpr Report WAV_RIFF_WRITE{"wav", 195, 0, "write failed.\n"};
+constexpr Report WAV_DS64_SIZE_WRITE{"wav", 202, 0, "write failed.\n"};
+constexpr Report WAV_RIFF_SIZE_WRITE{"wav", 211, 0, "write failed.\n"};
+constexpr Report WAV_DATA_SIZE_WRITE{"wav", 217, 0, "write failed.\n"};
+constexpr Report WAV_FRAMES_WRITE{"wav", 223, 0, "write failed.\n"};
+constexpr Report WAV_TABLE_WRITE{"wav", 229, 0, "write failed.\n"};
+constexpr Report WAV_FMT_WRITE{"wav", 234, 0, "write failed.\n"};
+constexpr Report WAV_FMT_SIZE_WRITE{"wav", 239, 0, "write failed.\n"};
+constexpr Report WAV_FORMAT_WRITE{"wav", 243, 0, "write failed.\n"};
+constexpr Report WAV_DATA_WRITE{"wav", 248, 0, "write failed.\n"};
+
+// The header for a frame count, field by field.
+std::span<const HeaderField<uint64_t>> wav_layout();
 
 // Seeks to the start of `f` and writes the header for `frames` stereo
 // frames. Returns -1 on success, 0 after reporting a write failure; a failing

@@ -4,6 +4,11 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <span>
+
+#include "dsdlimits.h"
+#include "layout.h"
+#include "report.h"
 
 constexpr int WSD_HEADER_SIZE = 2048;
 
@@ -29,6 +34,26 @@ enum WsdSizeOrder {
     WSD_SIZE_BE64 = 1,            // one big-endian 64-bit value
 };
 extern int wsd_size_order;
+
+// The writer's reports: each ends the process.
+constexpr Report WSD_ZERO_WRITE{"wsd", 155, 156, "putc() failed.\n"};
+constexpr Report WSD_SEEK{"wsd", 169, 171, "fseeko() failed.\n"};  // followed by the system's reason
+constexpr Report WSD_MAGIC_WRITE{"wsd", 178, 179, "fwrite() failed.\n"};
+constexpr Report WSD_VERSION_WRITE{"wsd", 188, 189, "version number write failed.\n"};
+constexpr Report WSD_SIZE_WRITE{"wsd", 196, 197, "write failed.\n"};       // the whole size, or its low half
+constexpr Report WSD_SIZE_HIGH_WRITE{"wsd", 202, 203, "write failed.\n"};  // its high half
+constexpr Report WSD_TEXT_OFFSET_WRITE{"wsd", 209, 210, "write failed.\n"};
+constexpr Report WSD_DATA_OFFSET_WRITE{"wsd", 216, 217, "write failed.\n"};
+constexpr Report WSD_PLAY_TIME_WRITE{"wsd", 227, 228, "write failed.\n"};
+constexpr Report WSD_RATE_WRITE{"wsd", 234, 235, "write failed.\n"};
+constexpr Report WSD_CHANNELS_WRITE{"wsd", 244, 245, "channel number write failed.\n"};
+constexpr Report WSD_ASSIGNMENT_WRITE{"wsd", 252, 253, "write failed.\n"};
+constexpr Report WSD_EXTRA_38_WRITE{"wsd", 262, 263, "write failed.\n"};
+constexpr Report WSD_EXTRA_40_WRITE{"wsd", 272, 273, "write failed.\n"};
+constexpr Report WSD_EXTRA_48_WRITE{"wsd", 277, 278, "write failed.\n"};
+
+// The header as the writer stores it, in the given size order.
+std::span<const HeaderField<WsdInfo>> wsd_layout(int size_order);
 
 // 0 on success with the stream at data_offset; -1 on failure (silent).
 int readWsdHeader(WsdInfo* info);

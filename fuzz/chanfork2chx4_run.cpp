@@ -13,8 +13,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const fuzzhook::Source src = fuzzhook::look_at("in.x.dff");
     std::string shown;
     const std::string in = fuzzhook::path("in.x.dff");
+    chanfork2chx4_reset();
     const int shown_status = fuzzhook::run(chanfork2chx4_main, {"chanfork2chx4", in}, &shown);
-    if (shown_status != (src.usable() ? 0 : 108) || shown.empty() == src.usable()) fuzzhook::fail("display ended with %d: \"%s\"", shown_status, shown.c_str());
+    if (shown_status != (src.usable() ? 0 : CHX4_NOT_DSDIFF_STATUS) || shown.empty() == src.usable()) fuzzhook::fail("display ended with %d: \"%s\"", shown_status, shown.c_str());
 
     std::vector<std::string> args{"chanfork2chx4"};
     int pos[8];
@@ -23,12 +24,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         pos[j] = fuzzhook::position(src, args.back());
     }
     args.push_back(in);
+    chanfork2chx4_reset();
     const int status = fuzzhook::run(chanfork2chx4_main, args);
-    const int expected = !src.usable() ? 108 : std::count(pos, pos + 8, -1) ? 122 : src.cut() ? 177 : 0;
+    const int cut = CHX4_READ.status;
+    const int expected = !src.usable() ? CHX4_NOT_DSDIFF_STATUS : std::count(pos, pos + 8, -1) ? CHX4_NOT_FOUND_STATUS
+                         : src.cut() ? cut : 0;
     if (status != expected) fuzzhook::fail("split ended with %d, expected %d", status, expected);
     for (int k = 0; k < 4; ++k) {
         const std::string out = "in.x_" + std::to_string(k) + ".wsd";
-        if (status == 0 || status == 177) fuzzhook::check_pair(out, false, true, src, data, pos[2 * k], pos[2 * k + 1]);
+        if (status == 0 || status == cut) fuzzhook::check_pair(out, false, true, src, data, pos[2 * k], pos[2 * k + 1]);
         else if (std::filesystem::exists(fuzzhook::path(out))) fuzzhook::fail("output of a refused split");
     }
     return 0;

@@ -15,8 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string shown;
     const std::string in = fuzzhook::path("in.dff"), last = src.usable() ? "\tchannel " + std::to_string(src.channels - 1) +
         " name is \"" + src.dsdiff.channel_ids[src.channels - 1] + "\"\n" : "";
+    chanfork_reset();
     const int shown_status = fuzzhook::run(chanfork_main, {"chanfork", in}, &shown);
-    if (shown_status != (src.usable() ? 0 : 136) || shown.size() < last.size() || shown.substr(shown.size() - last.size()) != last ||
+    if (shown_status != (src.usable() ? 0 : CHANFORK_NOT_DSDIFF_STATUS) || shown.size() < last.size() || shown.substr(shown.size() - last.size()) != last ||
         shown.empty() == src.usable())
         fuzzhook::fail("display ended with %d: \"%s\"", shown_status, shown.c_str());
 
@@ -26,22 +27,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The format follows the name from its first '.': upper case is fine, mixed case refused.
     const bool refused = data[size - 3] & 1;
     const std::string outs[2] = {data[size - 3] & 2 ? "P0.WSD" : "p0.wsd", refused ? "p1.Dff" : "p1"};
+    chanfork_reset();
     const int status = fuzzhook::run(chanfork_main, {"chanfork", in, ids[0], ids[1], fuzzhook::path(outs[0]),
                                                      ids[2], ids[3], fuzzhook::path(outs[1])});
-    for (int i = 0; i < entry_count; ++i) std::free(entries[i].name);
-    std::free(entries);
-    std::free(pair_outputs);
-    entries = nullptr, pair_outputs = nullptr, entry_count = 0;
+    chanfork_reset();
 
     int pos[4], expected = 0;
     for (int i = 0; i < 4; ++i) pos[i] = fuzzhook::position(src, ids[i]);
-    if (refused) expected = 111;
-    else if (!src.usable()) expected = 136;
-    else if (const long i = std::find(pos, pos + 4, -1) - pos; i < 4) expected = i % 2 ? 171 : 167;
-    else if (src.cut()) expected = 228;
+    const int cut = CHANFORK_READ.status;
+    if (refused) expected = CHANFORK_EXTENSION.status;
+    else if (!src.usable()) expected = CHANFORK_NOT_DSDIFF_STATUS;
+    else if (const long i = std::find(pos, pos + 4, -1) - pos; i < 4)
+        expected = (i % 2 ? CHANFORK_RIGHT_NOT_FOUND : CHANFORK_LEFT_NOT_FOUND).status;
+    else if (src.cut()) expected = cut;
     if (status != expected) fuzzhook::fail("copy ended with %d, expected %d", status, expected);
-    if (status != 0 && status != 228 && std::filesystem::exists(fuzzhook::path(outs[0])))
+    if (status != 0 && status != cut && std::filesystem::exists(fuzzhook::path(outs[0])))
         fuzzhook::fail("output created by a refused copy");
-    for (int g = 0; g < 2 && (status == 0 || status == 228); ++g) fuzzhook::check_pair(outs[g], g == 1, false, src, data, pos[2 * g], pos[2 * g + 1]);
+    for (int g = 0; g < 2 && (status == 0 || status == cut); ++g) fuzzhook::check_pair(outs[g], g == 1, false, src, data, pos[2 * g], pos[2 * g + 1]);
     return 0;
 }

@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     DsdiffInfo info{};
     info.file = fmemopen(const_cast<uint8_t*>(data), size, "rb");
     if (readDsdHeader(&info) != 0) return std::fclose(info.file), 0;
-    if (info.channel_count > DSDIFF_MAX_CHANNELS) fuzzhook::fail("%d channels accepted", info.channel_count);
+    if (info.channel_count > DSD_MAX_CHANNELS) fuzzhook::fail("%d channels accepted", info.channel_count);
     // Pairs of the chosen channels while frames last (a last group of 8 is completed).
     const uint64_t start = static_cast<uint64_t>(std::ftell(info.file));
     const int channels = std::max<int>(info.channel_count, 1);

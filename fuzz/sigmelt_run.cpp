@@ -17,27 +17,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int left = sel & 0x80 ? (sel & 7) - 1 : -1, right = sel & 0x80 ? (sel >> 3 & 7) - 1 : -1;
     std::vector<std::string> args{"sigmelt", fuzzhook::path("in.dsd"), out};
     if (sel & 0x80) args.insert(args.begin() + 1, "--channels=" + std::to_string(left) + "," + std::to_string(right));
-    // The program's module state as a new process has it.
-    srcFileName = outFileName = nullptr;
-    left_index = right_index = -1;
-    for (ChannelSwitch& c : channel_switches) c = {};
+    sigmelt_reset();
     interrupted = sel & 0x40 ? -1 : 0;
-    interrupt_signal = 0;
-    thread_end_flag = file_type = channels = 0;
-    write_failed = false;
-    dsdiff_info = {};
-    wsd_info = {};
-    fpOutFile = nullptr;
-    heltz = byte_len = sound_remaining = outsamples = 0;
-    last_sec = -1;
     const int status = fuzzhook::run(sigmelt_main, args);
-    ringbuffer_destroy(&soundbuffer);
+    sigmelt_reset();
 
     int expected = 0;
-    if (src.type == 0 || src.channels < 1) expected = 134;
-    else if (src.rate != 2822400 && src.rate != 5644800 && src.rate != 11289600) expected = 144;
-    else if (left >= src.channels) expected = 148;
-    else if (right >= src.channels) expected = 152;
+    if (src.type == 0 || src.channels < 1) expected = SIGMELT_NOT_DSD.status;
+    else if (!dsd_rate_supported(src.rate)) expected = SIGMELT_RATE.status;
+    else if (left >= src.channels) expected = SIGMELT_LEFT_INDEX.status;
+    else if (right >= src.channels) expected = SIGMELT_RIGHT_INDEX.status;
     else if (sel & 0x40) expected = 128 + SIGINT;
     if (status != expected) fuzzhook::fail("sigmelt ended with %d, expected %d", status, expected);
     if (status != 0 && status != 130 && std::filesystem::exists(out)) fuzzhook::fail("destination left by a failed run");

@@ -6,12 +6,12 @@
 #include "modulator.h"
 #include "support.h"
 #include "wavetone.h"
-ChannelSwitch channel_switches[MAX_CHANNELS];  // owned by the converter, read by coeff_deltasigma_init
+ChannelSwitch channel_switches[DSD_MAX_CHANNELS];  // owned by the converter, read by coeff_deltasigma_init
 namespace {
 struct Set { const float* h; int taps, block; };  // taps: the stored ones and a zero; block: bytes per channel
 Set at(int r) { return {r == 2822400 ? coeff_FDA_2822k : r == 5644800 ? coeff_FDA_5644k : coeff_FDA_11289k, r / 44100 * 32, r / 352800}; }
 void route(unsigned left, unsigned right) {  // bit c of a mask routes channel c; any value but 0 does
-    for (unsigned c = 0; c < MAX_CHANNELS; ++c) channel_switches[c] = {left >> c & 1 ? 7 : 0, right >> c & 1 ? -1 : 0};
+    for (unsigned c = 0; c < DSD_MAX_CHANNELS; ++c) channel_switches[c] = {left >> c & 1 ? 7 : 0, right >> c & 1 ? -1 : 0};
 }
 bool routed(int c, int side) { return (side ? channel_switches[c].to_right : channel_switches[c].to_left) != 0; }
 // The plain loops: per slot the signed sums of 8 taps (the first bit the most significant, 1 is +1) for each byte added
@@ -50,7 +50,7 @@ void expect_bit_exact(int rate, int k, unsigned seed) {
     for (auto& b : data) b = uint8_t((seed = seed * 1103515245 + 12345) >> 16);
     for (int m = 0; m < 100; ++m) {
         for (int bad : {44100, 0, -1, 2822401, 352800, rate})  // before call 50; at `rate` too many channels
-            EXPECT_TRUE(m != 50 || coeff_deltasigma_init(bad, bad == rate ? MAX_CHANNELS + 1 : k) == 0) << bad;
+            EXPECT_TRUE(m != 50 || coeff_deltasigma_init(bad, bad == rate ? DSD_MAX_CHANNELS + 1 : k) == 0) << bad;
         const float* y = coeff_deltasigma(data.data() + m * size);
         ASSERT_EQ(std::memcmp(y, plain.step(data.data() + m * size), 8), 0) << rate << " Hz, " << k << " ch, call " << m;
         for (int side = 0, count = 0; side < 2; ++side, count = 0) {

@@ -92,13 +92,23 @@ Bytes header(int w) { return w == 3 ? rf64_header(FRAMES) : w ? wsd_header(W, w 
     std::exit(w == 3 && r == 0 ? 0 : only_header ? 1 : 98);  // 0 after a wav failure
 }
 TEST(HeaderWritersDeathTest, ExactBytesOverTheStartEachFieldsFailureWithItsLineAndStatusAsTheGeneratorsDefaults) {
-    const std::vector<Field> dsdiff_layout = {{"whole header", 0, DSDIFF_PAIR_HEADER, 275}};  // one fwrite
+    const std::vector<std::vector<int>> lines = {{275, 275, 275, 275, 275, 275},  // the fields' reports, from the zero writer's 155 on
+        {178, 155, 188, 155, 196, 202, 209, 216, 155, 227, 234, 155, 244, 155, 252, 155, 262, 155, 272, 277, 155},
+        {178, 155, 188, 155, 196, 209, 216, 155, 227, 234, 155, 244, 155, 252, 155, 262, 155, 272, 277, 155},
+        {195, 202, 211, 217, 223, 229, 234, 239, 243, 248}};
     for (int w : {0, 1, 2, 3}) {  // status: line + 1, of which the process keeps 8 bits; the wav writer returns
         EXPECT_EXIT(write_into(w, int(header(w).size()) + 5), ExitedWithCode(1), testing::Eq("")) << w;
-        for (const Field& fl : w == 3 ? rf64_layout() : w ? wsd_layout(w == 2) : dsdiff_layout)
-            for (int n : {fl.offset, fl.offset + fl.width - 1})  // the field's first and last byte
-                EXPECT_EXIT(write_into(w, n), ExitedWithCode(w == 3 ? 0 : (fl.line + 1) & 255),
-                            HasSubstr(ts::report(w == 3 ? "wav" : w ? "wsd" : "dsdiff", fl.line))) << w << " " << fl.name << " at " << n;
+        std::vector<int> got;
+        auto check = [&](auto layout) {
+            for (const auto& fl : layout) {
+                for (const Report& r = fl.report; int n : {fl.offset, fl.offset + fl.width - 1})  // the field's first and last byte
+                    EXPECT_EXIT(write_into(w, n), ExitedWithCode(w == 3 ? 0 : (r.line + 1) & 255), HasSubstr(ts::report(r.module, r.line, r.text)))
+                        << w << " " << fl.name << " at " << n;
+                got.push_back(fl.report.line);
+            }
+        };
+        w == 3 ? check(wav_layout()) : w ? check(wsd_layout(w - 1)) : check(dsdiff_layout());
+        EXPECT_EQ(got, lines[w]);
     }
     EXPECT_EXIT(write_into(1, 0, false), ExitedWithCode(171), HasSubstr(ts::report("wsd", 169)));  // failing seeks
     EXPECT_EXIT(write_into(3, 0, false), ExitedWithCode(191), HasSubstr(ts::report("wav", 189)));
