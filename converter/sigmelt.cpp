@@ -62,7 +62,8 @@ constexpr int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
 std::atomic<int32_t> thread_end_flag{0};
 std::atomic<bool> write_failed{false};
 
-int32_t file_type = 0;  // 1 DSDIFF, 2 WSD
+enum SourceType : int32_t { SOURCE_NONE, SOURCE_DSDIFF, SOURCE_WSD };
+SourceType file_type = SOURCE_NONE;
 DsdiffInfo dsdiff_info;
 WsdInfo wsd_info;
 uint64_t heltz = 0;
@@ -155,8 +156,8 @@ void file_out_loop() {
 
 FILE* source_file() {
     switch (file_type) {
-        case 1: return dsdiff_info.file;
-        case 2: return wsd_info.file;
+        case SOURCE_DSDIFF: return dsdiff_info.file;
+        case SOURCE_WSD: return wsd_info.file;
         default: report_exit(SIGMELT_FILE_TYPE);
     }
 }
@@ -181,10 +182,10 @@ size_t read_source(uint8_t* dst, size_t want) {
     while (got < want) {
         if (readahead_pos == readahead_len) {
             size_t piece = readahead.size();
-            if (file_type == 1) piece = static_cast<size_t>(std::min<uint64_t>(piece, sound_remaining));
+            if (file_type == SOURCE_DSDIFF) piece = static_cast<size_t>(std::min<uint64_t>(piece, sound_remaining));
             readahead_pos = 0;
             readahead_len = piece > 0 ? std::fread(readahead.data(), 1, piece, f) : 0;
-            if (file_type == 1) sound_remaining -= readahead_len;
+            if (file_type == SOURCE_DSDIFF) sound_remaining -= readahead_len;
             // A signal cuts a read that waits on a pipe short: no new read then.
             if (readahead_len == 0 || interrupted.load() != 0) break;
         }
@@ -254,10 +255,10 @@ void open_source() {
     FILE* src = std::fopen(srcFileName, "rb");
     if (src == nullptr) report_exit(SIGMELT_OPEN_SOURCE, srcFileName);
 
-    file_type = 0;
+    file_type = SOURCE_NONE;
     dsdiff_info.file = src;
     if (readDsdHeader(&dsdiff_info) == 0) {
-        file_type = 1;
+        file_type = SOURCE_DSDIFF;
         heltz = dsdiff_info.sample_rate;
         channels = dsdiff_info.channel_count;
         byte_len = dsdiff_info.data_size;
@@ -266,7 +267,7 @@ void open_source() {
         std::rewind(src);
         wsd_info.file = src;
         if (readWsdHeader(&wsd_info) != 0) report_exit(SIGMELT_NOT_DSD, srcFileName);
-        file_type = 2;
+        file_type = SOURCE_WSD;
         heltz = wsd_info.sample_rate;
         channels = wsd_info.channel_count;
         // A header whose file size ends before its data offset declares no sound.
@@ -315,7 +316,8 @@ void sigmelt_reset() {
     for (ChannelSwitch& c : channel_switches) c = {};
     interrupted = interrupt_signal = thread_end_flag = 0;
     write_failed = false;
-    file_type = channels = 0;
+    file_type = SOURCE_NONE;
+    channels = 0;
     dsdiff_info = {};
     wsd_info = {};
     heltz = byte_len = sound_remaining = outsamples = 0;
