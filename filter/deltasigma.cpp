@@ -8,11 +8,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "deltasigma_lanes.h"
+
 namespace {
 
-// Outputs that one input block takes part in: the window spans 32 blocks
-// at every rate.
-constexpr int SLOTS = 32;
 constexpr int MAX_BLOCK_BYTES = MAX_FILTER_LEN / (8 * SLOTS);  // per channel
 
 }  // namespace
@@ -59,64 +58,10 @@ alignas(64) float sum[2][SLOTS];
 int32_t data_index;
 float result[2];
 
-// Adds the table rows of one block into acc[side][slot offset]. For every
-// slot offset the additions run over byte positions, then channels; the
-// two sides are independent chains of additions and run interleaved.
-// Lanes is the processor's native vector of W floats (GCC generic vectors);
-// float additions round the same at every width, so every width gives the
-// same bits.
-template <int W>
-__attribute__((always_inline)) inline void accumulate(const uint8_t* block, int32_t block_bytes,
-                                                      float (*acc)[SLOTS]) {
-    typedef float Lanes __attribute__((vector_size(4 * W)));
-    constexpr int V = SLOTS / W;
-    static_assert(SLOTS % W == 0);
-    const int32_t k = channels;
-    const int32_t left_count = add_count[0], right_count = add_count[1];
-    const int32_t* left = side_channels[0];
-    const int32_t* right = side_channels[1];
-    Lanes l[V] = {}, r[V] = {};
-    for (int32_t pos = 0; pos < block_bytes; ++pos) {
-        // Byte pos of channel c is block[pos * k + c]; with no channels
-        // routed (k <= 0 among them) nothing is read.
-        const float* rows = coeff_work + pos * 256 * SLOTS;
-        for (int32_t i = 0; i < left_count; ++i) {
-            const float* row = rows + block[pos * k + left[i]] * SLOTS;
-            for (int j = 0; j < V; ++j) {
-                Lanes x;
-                std::memcpy(&x, row + j * W, sizeof x);
-                l[j] += x;
-            }
-        }
-        for (int32_t i = 0; i < right_count; ++i) {
-            const float* row = rows + block[pos * k + right[i]] * SLOTS;
-            for (int j = 0; j < V; ++j) {
-                Lanes x;
-                std::memcpy(&x, row + j * W, sizeof x);
-                r[j] += x;
-            }
-        }
-    }
-    std::memcpy(acc[0], l, sizeof l);
-    std::memcpy(acc[1], r, sizeof r);
-}
-
-// The same loop compiled for each instruction set; the one to use is picked
-// once from what the processor has (the build itself assumes only SSE2).
-void accumulate_sse2(const uint8_t* block, int32_t block_bytes, float (*acc)[SLOTS]) {
-    accumulate<4>(block, block_bytes, acc);
-}
-__attribute__((target("avx2"))) void accumulate_avx2(const uint8_t* block, int32_t block_bytes,
-                                                      float (*acc)[SLOTS]) {
-    accumulate<8>(block, block_bytes, acc);
-}
-__attribute__((target("avx512f"))) void accumulate_avx512(const uint8_t* block, int32_t block_bytes,
-                                                           float (*acc)[SLOTS]) {
-    accumulate<16>(block, block_bytes, acc);
-}
-
-using AccumulateFn = void (*)(const uint8_t*, int32_t, float (*)[SLOTS]);
-constexpr AccumulateFn accumulate_levels[3] = {accumulate_sse2, accumulate_avx2, accumulate_avx512};
+// The loop of each width, by vector level; the one to use is picked once
+// from what the processor has.
+#if DELTASIGMA_X86_64
+constexpr AccumulateFn accumulate_levels[] = {accumulate_portable, accumulate_avx2, accumulate_avx512};
 
 int32_t best_vector_level() {
     __builtin_cpu_init();
@@ -124,6 +69,11 @@ int32_t best_vector_level() {
     if (__builtin_cpu_supports("avx2")) return 1;
     return 0;
 }
+#else
+constexpr AccumulateFn accumulate_levels[] = {accumulate_portable};
+
+int32_t best_vector_level() { return 0; }
+#endif
 
 int32_t vector_level = -1;  // chosen on first use
 
@@ -195,7 +145,9 @@ float* coeff_deltasigma(const uint8_t* block) {
 
     if (vector_level < 0) vector_level = best_vector_level();
     alignas(64) float acc[2][SLOTS];
-    accumulate_levels[vector_level](block, block_bytes, acc);
+    const Accumulation a{coeff_work, block_bytes, channels, {side_channels[0], side_channels[1]},
+                         {add_count[0], add_count[1]}};
+    accumulate_levels[vector_level](a, block, acc);
 
     // Walk the ring backwards: the slot read now was filled over the last
     // 32 calls and is complete.

@@ -39,7 +39,8 @@ extern ChannelSwitch channel_switches[DSD_MAX_CHANNELS];
 int32_t coeff_deltasigma_init(int32_t rate, int32_t channel_count);
 
 // Limits the vector instructions of coeff_deltasigma to at most `highest`
-// (0 SSE2, 1 AVX2, 2 AVX-512F) and returns the level now in use, which is
+// (0 four lanes: SSE2 on x86-64, Advanced SIMD on aarch64; 1 AVX2 and
+// 2 AVX-512F, on x86-64 only) and returns the level now in use, which is
 // also limited by what the processor has. Without a call the best one is
 // used. Results are the same bits at every level; this exists for tests and
 // benchmarks.

@@ -136,7 +136,8 @@ TEST_F(Melt, InterruptAndSourceShapes) {
     ASSERT_TRUE(ts::gen({"--header-only", "--data-size=1000000000000", p("head")}));
     for (auto [sig, name] : {std::pair(SIGINT, "SIGINT"), std::pair(SIGTERM, "SIGTERM"), std::pair(SIGHUP, "SIGHUP")}) {
         unlink(o.c_str()), unlink(p("fifo").c_str());
-        ts::Child c = ts::start({"/bin/sh", "-c", "mkfifo fifo && { cat head /dev/zero >fifo & exec \"$0\" fifo o; }", ts::bin("sigmelt")}, {.cwd = dir});
+        const Args sh = {"/bin/sh", "-c", "mkfifo fifo && { cat head /dev/zero >fifo & exec \"$@\" fifo o; }", "sh"};
+        ts::Child c = ts::start(sh + ts::emulated({ts::bin("sigmelt")}), {.cwd = dir});
         for (int ms = 0; ms < 20000 && !ts::ended(c) && ts::size_of(o) < 84 + 4 * 44100; ++ms) usleep(1000);
         const Bytes running = ts::read_file(o);
         ASSERT_TRUE(!ts::ended(c) && kill(c.pid, sig) == 0);

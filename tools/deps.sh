@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# tools/deps.sh build|test: makes sure the Debian packages for building the
-# programs (build) or for building and running every test (test) are here.
+# tools/deps.sh build|test|arm: makes sure the Debian packages for building
+# the programs (build), for building and running every test (test) or for
+# the cross build and emulated test run for 64-bit ARM (arm) are here.
 # Missing ones are installed with apt-get when run as root; otherwise the
 # command to run is printed and the script fails.
 set -euo pipefail
@@ -9,6 +10,10 @@ if [ "${1:-build}" = test ]; then
   # GoogleTest; clang with its libFuzzer runtime; ffmpeg for the interop
   # checks; groff and man for the installed manual pages.
   packages+=(libgtest-dev clang libclang-rt-14-dev ffmpeg groff man-db)
+elif [ "${1:-build}" = arm ]; then
+  # The cross compiler and target C library, the emulator, and GoogleTest's
+  # sources to build for the target.
+  packages+=(g++-aarch64-linux-gnu libc6-dev-arm64-cross qemu-user googletest)
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <sstream>
 #include <thread>
 
 namespace ts {
@@ -30,6 +31,14 @@ std::string tmpdir() {
     return made.emplace_back(name);
 }
 
+std::vector<std::string> emulated(const std::vector<std::string>& argv) {
+    std::vector<std::string> full;
+    std::istringstream emulator(argv.at(0).starts_with(DSD_BUILD_DIR) ? DSD_EMULATOR : "");  // a cross build's, or none
+    for (std::string word; emulator >> word;) full.push_back(word);
+    full.insert(full.end(), argv.begin(), argv.end());
+    return full;
+}
+
 Child start(const std::vector<std::string>& argv, const Options& o) {
     Child c;
     c.capture = tmpdir(), c.timeout = o.timeout;
@@ -39,7 +48,7 @@ Child start(const std::vector<std::string>& argv, const Options& o) {
     if (o.as_nobody) full = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
     if (o.file_limit >= 0) full.insert(full.end(), {"/usr/bin/prlimit", "--fsize=" + std::to_string(o.file_limit), "--"});
     signal(SIGXFSZ, SIG_IGN);  // inherited: a write past the limit fails instead of killing
-    full.insert(full.end(), argv.begin(), argv.end());
+    for (const std::string& word : emulated(argv)) full.push_back(word);
     std::vector<char*> args;
     for (auto& a : full) args.push_back(a.data());
     args.push_back(nullptr);

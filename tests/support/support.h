@@ -43,6 +43,7 @@ Child start(const std::vector<std::string>& argv, const Options& o = {});
 bool ended(Child& c);
 Result finish(Child& c);
 Result run(const std::vector<std::string>& argv, const Options& o = {});
+std::vector<std::string> emulated(const std::vector<std::string>& argv);  // as started: a cross build's programs emulated
 
 std::string bin(const std::string& name);  // the built sigmelt, chanfork, chanfork2chx4, dsdgen, coeffgen
 bool gen(const std::vector<std::string>& args);  // runs the generator; fails the test unless it ends with 0

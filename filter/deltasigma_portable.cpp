@@ -1,0 +1,6 @@
+// The decimator's inner loop at the width every processor serves.
+#include "deltasigma_lanes.h"
+
+void accumulate_portable(const Accumulation& a, const uint8_t* block, float (*acc)[SLOTS]) {
+    accumulate_lanes<4>(a, block, acc);
+}
