@@ -2,11 +2,14 @@
 #include <gmock/gmock.h>
 #include <unistd.h>
 #include "dsdiff.h"
+#include "dsf.h"
 #include "readwrite.h"
 #include "support.h"
 #include "wav.h"
 #include "wsd.h"
 using namespace lay;
+using Args = std::vector<std::string>;
+Args operator+(Args a, const Args& b) { a.insert(a.end(), b.begin(), b.end()); return a; }
 using testing::internal::CaptureStderr, testing::internal::GetCapturedStderr, testing::ExitedWithCode, testing::HasSubstr;
 namespace {
 FILE* mem(const Bytes& b) { FILE* f = std::tmpfile(); std::fwrite((b + Bytes{0}).data(), 1, b.size(), f); std::rewind(f); return f; }
@@ -135,6 +138,49 @@ TEST(FrameReaders, PairsRoundedDownToGroupsOf8ALastGroupFilledNothingOutsideTheP
         for (int k = 0; k <= r.got; ++k)
             EXPECT_EQ(out[k], k == r.got ? 0xAA : k / 2 >= r.n ? 0x96 : 16 * (k % 2 ? r.right : r.left) + k / 2) << k;
         std::fclose(f);
+    }
+}
+// Stereo, 10000 bytes a channel: block sets at 92, 8284 and 16476 (channel 1's last 1808 sound bytes at 20572). Accepted files hand out the sound
+// that the generator's DSDIFF file of the same arguments holds (the first `bytes` of each channel), also when read in odd pieces.
+TEST(ReadDsfHeader, RefusalsWithTheirReportsAndTheSoundAsDsdiffHasIt) {
+    const std::string d = ts::tmpdir();
+    const struct { Args gen; int report; std::string text; size_t bytes = 10000; } rows[] = {
+        {{"--dsf-field=dsd_id:dsd"}, 0, ""}, {{"--truncate=91"}, 1, "file ends inside the header, after 91 bytes"},
+        {{"--dsf-field=dsd_size:0x100000000000001C"}, 2, "\"DSD \" chunk size 1152921504606847004, not 28"},
+        {{"--dsf-field=fmt_id:FMT"}, 3, "no \"fmt \" chunk at offset 28"}, {{"--dsf-field=fmt_size:51"}, 4, "\"fmt \" chunk size 51, not 52"},
+        {{"--dsf-field=version:2"}, 5, "format version 2, not 1"}, {{"--dsf-field=format_id:1"}, 6, "format identifier 1, not 0 (raw DSD)"},
+        {{"--dsf-field=channel_type:0"}, 7, "channel type 0, not 1 to 7"}, {{"--dsf-field=channel_type:8"}, 7, "channel type 8, not 1 to 7"},
+        {{"--dsf-field=channel_type:3"}, 8, "channel count 2 does not match the channel type"},
+        {{"--channels=6", "--dsf-field=channel_type:6"}, 8, "channel count 6 does not match the channel type"},
+        {{"--dsf-field=rate:2822401"}, 9, "sampling rate 2822401Hz, not 2822400, 5644800 or 11289600"},
+        {{"--dsf-field=bits:0"}, 10, "bits per sample 0, not 1 or 8"}, {{"--dsf-field=block:2048"}, 11, "block size per channel 2048, not 4096"},
+        {{"--dsf-field=data_id:DATA"}, 12, "no \"data\" chunk at offset 80"}, {{"--dsf-field=data_size:11"}, 13, "\"data\" chunk size 11 cannot hold the sample count"},
+        {{"--dsf-field=data_size:22299"}, 13, "\"data\" chunk size 22299 cannot hold the sample count"}, {{"--dsf-field=data_size:22300"}, -1, ""},
+        {{"--dsf-field=samples:0xFFFFFFFFFFFFFFFF"}, 13, "\"data\" chunk size 24588 cannot hold the sample count"},
+        {{"--dsf-field=metadata:91"}, 14, "metadata offset 91 lies inside the sound"}, {{"--dsf-field=metadata:22379"}, 14, "metadata offset 22379 lies inside the sound"},
+        {{"--dsf-field=metadata:22380"}, -1, ""}, {{"--dsf-field=samples:0"}, -1, "", 0}, {{"--dsf-field=samples:79990"}, -1, "", 9999},
+        {{"--dsf-field=bits:8", "--dsf-field=reserved:7", "--dsf-field=file_size:1"}, -1, ""}, {{"--truncate=12479"}, -1, "", 4195},
+        {{"--channels=1", "--bytes=4096"}, -1, "", 4096}, {{"--channels=3", "--header-only"}, -1, "", 0}, {{"--channels=4", "--dsf-field=channel_type:5"}, -1, ""},
+        {{"--channels=5", "--truncate=8284"}, -1, "", 0}, {{"--channels=6", "--title=T"}, -1, ""}, {{"--rate=11289600", "--channels=5", "--bytes=12289"}, -1, "", 12289}};
+    for (const auto& r : rows) {
+        ASSERT_TRUE(ts::gen(Args{"--bytes=10000", "--random=all:9"} + r.gen + Args{d + "/s.dsf"}));
+        DsfInfo* info = new DsfInfo{};
+        info->file = std::fopen((d + "/s.dsf").c_str(), "rb");
+        dsf_reporting = 1, CaptureStderr();
+        const int result = readDsfHeader(info);
+        EXPECT_EQ(std::tuple(result, dsf_last_report, GetCapturedStderr()), std::tuple(r.report < 0 ? 0 : -1, std::max(r.report, 0),
+                  r.report > 0 ? ts::report("dsf", r.report, r.text + "\n") : "")) << r.gen[0];
+        Args dff = {"--random=all:9"};
+        for (const std::string& a : r.gen) if (a.starts_with("--channels") || a.starts_with("--rate")) dff.push_back(a);
+        ASSERT_TRUE(result || ts::gen(dff + Args{"--bytes=" + std::to_string(r.bytes), d + "/s.dff"}));
+        const Bytes dsdiff = ts::read_file(d + "/s.dff");
+        for (Bytes sound, piece(1001); result == 0;) {  // all of it, and nothing more
+            const size_t n = readDsfSound(info, piece.data(), piece.size());
+            sound.insert(sound.end(), piece.begin(), piece.begin() + n);
+            if (n < piece.size()) { EXPECT_TRUE(readDsfSound(info, piece.data(), 1) == 0 && std::equal(sound.rbegin(), sound.rend(), dsdiff.rbegin()) &&
+                                                sound.size() == r.bytes * info->channel_count) << r.gen[0]; break; }
+        }
+        std::fclose(info->file), delete info;
     }
 }
 }  // namespace

@@ -1,4 +1,4 @@
-// dsdgen: writes DSDIFF and WSD test files: tones through a delta-sigma
+// dsdgen: writes DSDIFF, WSD and DSF test files: tones through a delta-sigma
 // modulator, constant or random bytes, and on request headers with any
 // field bent out of shape. It assembles the files itself, byte by byte,
 // so that it can write what a correct writer never would.
@@ -26,10 +26,10 @@ constexpr int kIoStatus = 1;
 
 const char kUsage[] =
     "usage: dsdgen [options] OUTPUT\n"
-    "Writes a DSDIFF (.dff) or WSD (.wsd) test file.\n"
+    "Writes a DSDIFF (.dff), WSD (.wsd) or DSF (.dsf) test file.\n"
     "\n"
     "Sound:\n"
-    "  --format=dff|wsd      default: wsd when OUTPUT ends in \".wsd\", else dff\n"
+    "  --format=dff|wsd|dsf  default: by OUTPUT's extension \".wsd\" or \".dsf\", else dff\n"
     "  --rate=HZ             sampling rate written to the header (default 2822400)\n"
     "  --channels=N          1..10 channels of sound data (default 2)\n"
     "  --seconds=S           length; bytes per channel = floor(S * rate / 8) (default 1.0)\n"
@@ -60,7 +60,19 @@ const char kUsage[] =
     "  --wsd-size-order=low|be64  --wsd-file-size=N  --wsd-data-offset=N\n"
     "  --wsd-channels=N  --wsd-version=N  --wsd-text-offset=N\n"
     "  --wsd-play-time=N  --wsd-assignment=N\n"
-    "Both:\n"
+    "DSF shape (1..6 channels; the channel type follows the count, 4 channels: quad):\n"
+    "  --dsf-field=NAME:VALUE    header field written as VALUE instead, NAME one of\n"
+    "                            dsd_id dsd_size file_size metadata fmt_id fmt_size\n"
+    "                            version format_id channel_type channels rate bits\n"
+    "                            samples block reserved data_id data_size\n"
+    "                            (identifiers: 4 characters); bits:8 also writes\n"
+    "                            the sound most significant bit first (repeatable)\n"
+    "Tags (DSDIFF, DSF):\n"
+    "  --title=TEXT  --artist=TEXT  an ID3v2 tag (DSF: at the metadata offset,\n"
+    "                DSDIFF: an \"ID3 \" chunk after the sound)\n"
+    "  --id3-version=3|4         ID3v2.3 with UTF-16 text or ID3v2.4 with UTF-8 (default)\n"
+    "  --diin=TITLE:ARTIST       DSDIFF: a DIIN chunk (DITI, DIAR) before the sound\n"
+    "All:\n"
     "  --header-only             write no sound bytes (the header declares them)\n"
     "  --truncate=N              cut the finished file to N bytes\n"
     "  --help                    this text\n"
@@ -95,7 +107,7 @@ struct Opt {
 
 struct Options {
     std::string output;
-    std::string format;  // "dff", "wsd" or empty for the extension's choice
+    std::string format;  // "dff", "wsd", "dsf" or empty for the extension's choice
     uint64_t rate = 2822400;
     int channels = 2;
     Opt<std::string> seconds;
@@ -119,10 +131,14 @@ struct Options {
     Opt<uint64_t> wsd_file_size, wsd_data_offset, wsd_channels, wsd_version, wsd_text_offset, wsd_play_time,
         wsd_assignment;
 
+    std::vector<std::pair<std::string, std::string>> dsf_fields;  // name, value
+    Opt<std::string> title, artist, diin_title, diin_artist;
+    int id3_version = 4;
+
     bool header_only = false;
     Opt<uint64_t> truncate;
 
-    std::string first_dff_option, first_wsd_option;
+    std::string first_dff_option, first_wsd_option, first_dsf_option, first_tag_option;
 };
 
 Options opt;
@@ -273,6 +289,12 @@ void parse_args(int argc, char** argv) {
         auto wsd = [&] {
             if (opt.first_wsd_option.empty()) opt.first_wsd_option = "--" + name;
         };
+        auto dsf = [&] {
+            if (opt.first_dsf_option.empty()) opt.first_dsf_option = "--" + name;
+        };
+        auto tag = [&] {
+            if (opt.first_tag_option.empty()) opt.first_tag_option = "--" + name;
+        };
         auto set = [&](Opt<uint64_t>& o, uint64_t max = UINT64_MAX) {
             o.set = true;
             o.value = number(name, val, max);
@@ -282,7 +304,7 @@ void parse_args(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             std::exit(0);
         } else if (valued("format")) {
-            if (val != "dff" && val != "wsd") usage_error("--format must be dff or wsd");
+            if (val != "dff" && val != "wsd" && val != "dsf") usage_error("--format must be dff, wsd or dsf");
             opt.format = val;
         } else if (valued("rate")) {
             opt.rate = number(name, val, UINT32_MAX);
@@ -406,6 +428,27 @@ void parse_args(int argc, char** argv) {
         } else if (valued("wsd-assignment")) {
             wsd();
             set(opt.wsd_assignment, UINT32_MAX);
+        } else if (valued("dsf-field")) {
+            dsf();
+            const size_t colon = val.find(':');
+            if (colon == std::string::npos) usage_error("--dsf-field: expected NAME:VALUE, got \"" + val + "\"");
+            opt.dsf_fields.emplace_back(val.substr(0, colon), val.substr(colon + 1));
+        } else if (valued("title")) {
+            tag();
+            opt.title = {true, val};
+        } else if (valued("artist")) {
+            tag();
+            opt.artist = {true, val};
+        } else if (valued("id3-version")) {
+            tag();
+            if (val != "3" && val != "4") usage_error("--id3-version must be 3 or 4");
+            opt.id3_version = val[0] - '0';
+        } else if (valued("diin")) {
+            dff();
+            const size_t colon = val.find(':');
+            if (colon == std::string::npos) usage_error("--diin: expected TITLE:ARTIST, got \"" + val + "\"");
+            opt.diin_title = {true, val.substr(0, colon)};
+            opt.diin_artist = {true, val.substr(colon + 1)};
         } else if (valued("truncate")) {
             set(opt.truncate);
         } else {
@@ -594,9 +637,35 @@ void fill_channel(size_t c, uint8_t* buf, size_t n) {
     }
 }
 
+// DSF stores blocks of 4096 bytes per channel, the first sample of a byte in
+// its least significant bit unless the header says 8 bits per sample.
+constexpr size_t kDsfBlock = 4096;
+bool dsf_out = false, dsf_msb_first = false;
+
+uint8_t reversed(uint8_t b) {
+    uint8_t r = 0;
+    for (int i = 0; i < 8; ++i) r = static_cast<uint8_t>(r | ((b >> i & 1) << (7 - i)));
+    return r;
+}
+
+// Channel after channel, one block each, the last block padded with zeros.
+void write_dsf_blocks(const std::vector<std::vector<uint8_t>>& chan, size_t n) {
+    std::vector<uint8_t> block(kDsfBlock);
+    for (size_t at = 0; at < n; at += kDsfBlock) {
+        for (const std::vector<uint8_t>& c : chan) {
+            std::fill(block.begin(), block.end(), 0);
+            for (size_t i = 0; i < std::min(kDsfBlock, n - at); ++i)
+                block[i] = dsf_msb_first ? c[at + i] : reversed(c[at + i]);
+            out_write(block.data(), block.size());
+        }
+    }
+}
+
 void write_sound() {
     const size_t ch = sources.size();
-    const size_t frames_per_block = std::max<size_t>(1, (size_t{4} << 20) / ch);
+    // Whole DSF blocks per piece, and the same pieces for every format, so
+    // that all three carry the same sound.
+    const size_t frames_per_block = std::max<size_t>(kDsfBlock, (size_t{4} << 20) / ch / kDsfBlock * kDsfBlock);
     std::vector<std::vector<uint8_t>> chan(ch);
     std::vector<uint8_t> inter(ch > 1 ? frames_per_block * ch : 0);
     uint64_t left = bytes_per_channel;
@@ -612,7 +681,9 @@ void write_sound() {
                 fill_channel(c, chan[c].data(), n);
         }
         for (auto& w : workers) w.join();
-        if (ch == 1) {
+        if (dsf_out) {
+            write_dsf_blocks(chan, n);
+        } else if (ch == 1) {
             out_write(chan[0].data(), n);
         } else {
             for (size_t c = 0; c < ch; ++c) {
@@ -624,6 +695,54 @@ void write_sound() {
         }
         left -= n;
     }
+}
+
+// ---- ID3v2 tag -------------------------------------------------------------
+
+// A 28-bit size in four bytes of 7 bits.
+void put_syncsafe(std::vector<uint8_t>& b, uint64_t v) {
+    for (int i = 3; i >= 0; --i) b.push_back(static_cast<uint8_t>(v >> (7 * i) & 0x7F));
+}
+
+// UTF-8 text as UTF-16, little-endian after a byte order mark.
+std::vector<uint8_t> utf16(const std::string& s) {
+    std::vector<uint8_t> out = {0xFF, 0xFE};
+    for (size_t i = 0; i < s.size();) {
+        const uint8_t c = static_cast<uint8_t>(s[i]);
+        const int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+        uint32_t cp = extra ? c & (0x3F >> extra) : c;
+        for (int k = 1; k <= extra && i + static_cast<size_t>(k) < s.size(); ++k)
+            cp = cp << 6 | (static_cast<uint8_t>(s[i + static_cast<size_t>(k)]) & 0x3F);
+        i += static_cast<size_t>(extra) + 1;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            for (uint32_t unit : {0xD800 + (cp >> 10), 0xDC00 + (cp & 0x3FF)}) out.insert(out.end(), {uint8_t(unit), uint8_t(unit >> 8)});
+        } else {
+            out.insert(out.end(), {static_cast<uint8_t>(cp), static_cast<uint8_t>(cp >> 8)});
+        }
+    }
+    return out;
+}
+
+// Title (TIT2) and artist (TPE1): ID3v2.4 with UTF-8 text and sizes of 7-bit
+// bytes, or ID3v2.3 with UTF-16 text and plain big-endian frame sizes.
+std::vector<uint8_t> id3_tag() {
+    std::vector<uint8_t> frames;
+    for (const auto& [id, text] : {std::pair{"TIT2", opt.title}, std::pair{"TPE1", opt.artist}}) {
+        if (!text.set) continue;
+        std::vector<uint8_t> body = {static_cast<uint8_t>(opt.id3_version == 4 ? 3 : 1)};
+        if (opt.id3_version == 4) put_str(body, text.value);
+        else for (uint8_t b : utf16(text.value)) body.push_back(b);
+        put_str(frames, id);
+        if (opt.id3_version == 4) put_syncsafe(frames, body.size());
+        else put_be(frames, body.size(), 4);
+        put_be(frames, 0, 2);
+        frames.insert(frames.end(), body.begin(), body.end());
+    }
+    std::vector<uint8_t> tag = {'I', 'D', '3', static_cast<uint8_t>(opt.id3_version), 0, 0};
+    put_syncsafe(tag, frames.size());
+    tag.insert(tag.end(), frames.begin(), frames.end());
+    return tag;
 }
 
 // ---- DSDIFF ----------------------------------------------------------------
@@ -727,14 +846,26 @@ Layout dsdiff_layout() {
     put_be(head, opt.prop_size.set ? opt.prop_size.value : prop.size(), 8);
     head.insert(head.end(), prop.begin(), prop.end());
 
+    if (opt.diin_title.set) {
+        // Disc information: title and artist, each a 32-bit count and the text.
+        std::vector<uint8_t> diti, diar, diin;
+        put_be(diti, opt.diin_title.value.size(), 4);
+        put_str(diti, opt.diin_title.value);
+        put_be(diar, opt.diin_artist.value.size(), 4);
+        put_str(diar, opt.diin_artist.value);
+        add_chunk(diin, "DITI", diti);
+        add_chunk(diin, "DIAR", diar);
+        add_chunk(head, "DIIN", diin);
+    }
     if (opt.dsti) add_chunk(head, "DSTI", std::vector<uint8_t>(12, 0));
 
     put_str(head, opt.sound_id.set ? opt.sound_id.value : "DSD ");
     put_be(head, opt.data_size.set ? opt.data_size.value : l.data_bytes, 8);
 
     // Chunks after the sound data need it padded to an even length.
-    l.pad = (l.data_bytes & 1u) && !opt.trailing_chunks.empty();
+    if (opt.title.set || opt.artist.set) add_chunk(l.tail, "ID3 ", id3_tag());
     for (const ExtraChunk& e : opt.trailing_chunks) add_chunk(l.tail, e.id, filler(e.size, true));
+    l.pad = (l.data_bytes & 1u) && !l.tail.empty();
 
     // The form size counts the sound data even when --header-only leaves
     // it out: the header describes the whole file.
@@ -743,6 +874,68 @@ Layout dsdiff_layout() {
     if (form > UINT64_MAX && !opt.form_size.set) usage_error("form size above 2^64");
     uint64_t form_size = opt.form_size.set ? opt.form_size.value : static_cast<uint64_t>(form);
     for (int i = 0; i < 8; ++i) head[static_cast<size_t>(4 + i)] = static_cast<uint8_t>(form_size >> (8 * (7 - i)));
+    return l;
+}
+
+// ---- DSF -------------------------------------------------------------------
+
+// Header fields by name: offset, width (0: a 4-character identifier).
+struct DsfField {
+    const char* name;
+    int offset, width;
+};
+constexpr DsfField kDsfFields[] = {
+    {"dsd_id", 0, 0},     {"dsd_size", 4, 8},      {"file_size", 12, 8}, {"metadata", 20, 8}, {"fmt_id", 28, 0},
+    {"fmt_size", 32, 8},  {"version", 40, 4},      {"format_id", 44, 4}, {"channel_type", 48, 4},
+    {"channels", 52, 4},  {"rate", 56, 4},         {"bits", 60, 4},      {"samples", 64, 8},  {"block", 72, 4},
+    {"reserved", 76, 4},  {"data_id", 80, 0},      {"data_size", 84, 8},
+};
+
+void put_le_at(std::vector<uint8_t>& b, size_t at, uint64_t v, int width) {
+    for (int i = 0; i < width; ++i) b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+Layout dsf_layout() {
+    Layout l;
+    const uint64_t channels = static_cast<uint64_t>(opt.channels);
+    // The channel type of each count; 4 channels are quad. Beyond 6 there is
+    // none (type 0).
+    constexpr uint32_t kTypes[11] = {0, 1, 2, 3, 4, 6, 7, 0, 0, 0, 0};
+    const uint64_t blocks = (bytes_per_channel + kDsfBlock - 1) / kDsfBlock;
+    if (blocks > UINT64_MAX / kDsfBlock / channels - 1) usage_error("sound data longer than 2^64 bytes");
+    l.data_bytes = blocks * kDsfBlock * channels;
+    if (opt.title.set || opt.artist.set) l.tail = id3_tag();
+    std::vector<uint8_t>& h = l.head;
+    h.assign(92, 0);
+    std::memcpy(h.data(), "DSD ", 4);
+    std::memcpy(h.data() + 28, "fmt ", 4);
+    std::memcpy(h.data() + 80, "data", 4);
+    put_le_at(h, 4, 28, 8);
+    put_le_at(h, 12, 92 + l.data_bytes + l.tail.size(), 8);
+    put_le_at(h, 20, l.tail.empty() ? 0 : 92 + l.data_bytes, 8);
+    put_le_at(h, 32, 52, 8);
+    put_le_at(h, 40, 1, 4);
+    put_le_at(h, 48, kTypes[channels], 4);
+    put_le_at(h, 52, channels, 4);
+    put_le_at(h, 56, opt.rate, 4);
+    put_le_at(h, 60, 1, 4);
+    put_le_at(h, 64, bytes_per_channel * 8, 8);
+    put_le_at(h, 72, kDsfBlock, 4);
+    put_le_at(h, 84, 12 + l.data_bytes, 8);
+    for (const auto& [name, value] : opt.dsf_fields) {
+        const DsfField* f = std::find_if(std::begin(kDsfFields), std::end(kDsfFields),
+                                         [&](const DsfField& d) { return name == d.name; });
+        if (f == std::end(kDsfFields)) usage_error("--dsf-field: no field \"" + name + "\"");
+        if (f->width == 0) {
+            const std::string id = chunk_id("dsf-field", value);
+            std::memcpy(h.data() + f->offset, id.data(), 4);
+        } else {
+            put_le_at(h, static_cast<size_t>(f->offset),
+                      number("dsf-field", value, f->width == 4 ? UINT32_MAX : UINT64_MAX), f->width);
+            if (name == "bits") dsf_msb_first = number("dsf-field", value) == 8;
+        }
+    }
+    dsf_out = true;
     return l;
 }
 
@@ -780,26 +973,29 @@ Layout wsd_layout() {
     return l;
 }
 
-bool ends_with_wsd(const std::string& s) {
-    if (s.size() < 4) return false;
+// "wsd" or "dsf" by the name's extension, in any case; else "dff".
+std::string format_of(const std::string& s) {
+    if (s.size() < 4) return "dff";
     std::string ext = s.substr(s.size() - 4);
     for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext == ".wsd";
+    return ext == ".wsd" ? "wsd" : ext == ".dsf" ? "dsf" : "dff";
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     parse_args(argc, argv);
-    const bool wsd = opt.format.empty() ? ends_with_wsd(opt.output) : opt.format == "wsd";
-    if (wsd && !opt.first_dff_option.empty()) usage_error(opt.first_dff_option + " applies to DSDIFF files only");
-    if (!wsd && !opt.first_wsd_option.empty()) usage_error(opt.first_wsd_option + " applies to WSD files only");
+    const std::string format = opt.format.empty() ? format_of(opt.output) : opt.format;
+    if (format != "dff" && !opt.first_dff_option.empty()) usage_error(opt.first_dff_option + " applies to DSDIFF files only");
+    if (format != "wsd" && !opt.first_wsd_option.empty()) usage_error(opt.first_wsd_option + " applies to WSD files only");
+    if (format != "dsf" && !opt.first_dsf_option.empty()) usage_error(opt.first_dsf_option + " applies to DSF files only");
+    if (format == "wsd" && !opt.first_tag_option.empty()) usage_error(opt.first_tag_option + " applies to DSDIFF and DSF files only");
     if (opt.seconds.set && opt.bytes.set) usage_error("give --seconds or --bytes, not both");
     bytes_per_channel =
         opt.bytes.set ? opt.bytes.value : bytes_from_seconds(opt.seconds.set ? opt.seconds.value : "1.0", opt.rate);
     resolve_sources();
     prepare_channels();
-    const Layout l = wsd ? wsd_layout() : dsdiff_layout();
+    const Layout l = format == "wsd" ? wsd_layout() : format == "dsf" ? dsf_layout() : dsdiff_layout();
 
     // Everything is checked before the output is created.
     const unsigned __int128 total = static_cast<unsigned __int128>(l.head.size()) +
