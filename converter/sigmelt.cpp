@@ -1,4 +1,4 @@
-// sigmelt: converts a DSDIFF or WSD file of 1-bit delta-sigma sound into a
+// sigmelt: converts a DSDIFF, WSD or DSF file of 1-bit delta-sigma sound into a
 // 16-bit stereo 44.1 kHz RF64 wave file. The main thread reads blocks, runs
 // the decimation filter and puts PCM frames into the ring buffer; a writer
 // thread takes contiguous runs out of it and writes them to the file.
@@ -22,6 +22,7 @@
 
 #include "deltasigma.h"
 #include "dsdiff.h"
+#include "dsf.h"
 #include "parse_param.h"
 #include "report.h"
 #include "ringbuffer.h"
@@ -62,10 +63,11 @@ constexpr int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
 std::atomic<int32_t> thread_end_flag{0};
 std::atomic<bool> write_failed{false};
 
-enum SourceType : int32_t { SOURCE_NONE, SOURCE_DSDIFF, SOURCE_WSD };
+enum SourceType : int32_t { SOURCE_NONE, SOURCE_DSDIFF, SOURCE_WSD, SOURCE_DSF };
 SourceType file_type = SOURCE_NONE;
 DsdiffInfo dsdiff_info;
 WsdInfo wsd_info;
+DsfInfo dsf_info;
 uint64_t heltz = 0;
 int32_t channels = 0;
 uint64_t byte_len = 0;
@@ -158,6 +160,7 @@ FILE* source_file() {
     switch (file_type) {
         case SOURCE_DSDIFF: return dsdiff_info.file;
         case SOURCE_WSD: return wsd_info.file;
+        case SOURCE_DSF: return dsf_info.file;
         default: report_exit(SIGMELT_FILE_TYPE);
     }
 }
@@ -184,7 +187,10 @@ size_t read_source(uint8_t* dst, size_t want) {
             size_t piece = readahead.size();
             if (file_type == SOURCE_DSDIFF) piece = static_cast<size_t>(std::min<uint64_t>(piece, sound_remaining));
             readahead_pos = 0;
-            readahead_len = piece > 0 ? std::fread(readahead.data(), 1, piece, f) : 0;
+            if (file_type == SOURCE_DSF)  // de-blocked, bits in the usual order, the sound alone
+                readahead_len = readDsfSound(&dsf_info, readahead.data(), piece);
+            else
+                readahead_len = piece > 0 ? std::fread(readahead.data(), 1, piece, f) : 0;
             if (file_type == SOURCE_DSDIFF) sound_remaining -= readahead_len;
             // A signal cuts a read that waits on a pipe short: no new read then.
             if (readahead_len == 0 || interrupted.load() != 0) break;
@@ -263,15 +269,23 @@ void open_source() {
         channels = dsdiff_info.channel_count;
         byte_len = dsdiff_info.data_size;
         sound_remaining = dsdiff_info.data_size;
-    } else {
-        std::rewind(src);
-        wsd_info.file = src;
-        if (readWsdHeader(&wsd_info) != 0) report_exit(SIGMELT_NOT_DSD, srcFileName);
+    } else if (std::rewind(src), wsd_info.file = src, readWsdHeader(&wsd_info) == 0) {
         file_type = SOURCE_WSD;
         heltz = wsd_info.sample_rate;
         channels = wsd_info.channel_count;
         // A header whose file size ends before its data offset declares no sound.
         byte_len = wsd_info.file_size > wsd_info.data_offset ? wsd_info.file_size - wsd_info.data_offset : 0;
+    } else {
+        // A file that begins as DSF but is refused says why.
+        std::rewind(src);
+        dsf_info.file = src;
+        dsf_reporting = 1;
+        if (readDsfHeader(&dsf_info) != 0)
+            report_exit(SIGMELT_NOT_DSD, srcFileName);
+        file_type = SOURCE_DSF;
+        heltz = dsf_info.sample_rate;
+        channels = static_cast<int32_t>(dsf_info.channel_count);
+        byte_len = dsf_info.bytes_per_channel * dsf_info.channel_count;
     }
     // No channel means no sound: the block would be empty and the playing
     // time divides by the count.
@@ -320,6 +334,7 @@ void sigmelt_reset() {
     channels = 0;
     dsdiff_info = {};
     wsd_info = {};
+    dsf_info = {};
     heltz = byte_len = sound_remaining = outsamples = 0;
     last_sec = -1;
     fpOutFile = nullptr;
@@ -341,7 +356,9 @@ int main(int argc, char* argv[]) {
 
     // Wide enough that byte_len x 8 cannot wrap; a time beyond the 32-bit
     // range is shown as the largest one.
-    const unsigned __int128 total_seconds = static_cast<unsigned __int128>(byte_len) * 8 / heltz / channels;
+    // DSF counts samples: its last byte may hold fewer than 8.
+    const unsigned __int128 total_seconds = file_type == SOURCE_DSF ? dsf_info.sample_count / heltz
+                                                           : static_cast<unsigned __int128>(byte_len) * 8 / heltz / channels;
     const auto seconds = static_cast<int32_t>(std::min<unsigned __int128>(total_seconds, INT32_MAX));
     util_display_fileinfo(1, 1, seconds, srcFileName);
 

@@ -79,14 +79,16 @@ TEST_F(Melt, CommandLinesFramesAndFileLines) {
         {{"s"}, 58, ts::report("parse_param", 57, "destination WAV file name is not defined.\n")}, {{"none", "o"}, 100, sm(99, "file none open error.\n")},
         {{"--channels=2,0", "s", "o"}, 148, sm(147, "left channel index 2" + big)}, {{"s", "o", "--channels=0,5"}, 152, sm(151, "right channel index 5" + big)},
         {xo, 134, no, "", {"--truncate=0"}}, {xo, 134, no, "", ws + Args{"--wsd-channels=0"}}, {xo, 134, no, "", ws + Args{"--wsd-channels=11"}},
-        {xo, 144, sm(143, "sampling rate 2822401Hz is not supported yet\n"), "", {"--rate=2822401"}},
+        {xo, 144, sm(143, "sampling rate 2822401Hz is not supported yet\n"), "", {"--rate=2822401"}},  // DSF: refused, and said why
+        {xo, 134, ts::report("dsf", 5, "format version 0, not 1\n") + no, "", {"--format=dsf", "--dsf-field=version:0"}},
         {{p("s"), "no/o"}, 367 & 0xFF, sm(366, "fopen(no/o) failed.\n"), CLEAR + "\nplaying file 1/1 total 00:00 \"s\" "},
         {{"s", "hard"}, 161, sm(160, "destination hard is the source file\n"), s}, {{"s", "soft"}, 161, sm(160, "destination soft is the source file\n"), s},
         {{"s", "/dev/full"}, 241, ts::report("wav", 195, "write failed.\n") + sm(240, "write error on /dev/full\n"), s},  // the header did not go out
         ok({}, 12, "00:00", {"s", "--version"}), ok({"--bytes=0"}, 0), ok({"--channels=10", "--rate=11289600", "--bytes=3200"}, 100),
         ok({"--data-size=15"}, 1), ok({"--data-size=14"}, 0), ok({"--bytes=8000", "--truncate=1745"}, 101),  // 130-byte header, 100 blocks, a short group
         ok(ws + Args{"--channels=6", "--truncate=2091"}, 1), ok({"--bytes=8"}, 1, "00:00", {n40, "o"}), ok({"--bytes=8"}, 1, "00:00", {n41, "o"}),
-        ok(ws + Args{"--wsd-file-size=1024"}, 1), ok({"--header-only", "--data-size=2540159999"}, 0, "59:59"),  // ends before the data
+        ok(ws + Args{"--wsd-file-size=1024"}, 1), ok({"--format=dsf", "--bytes=8000", "--truncate=5188"}, 125),  // 1000 bytes of both channels
+        ok({"--format=dsf", "--header-only", "--bytes=21168000", "--dsf-field=samples:169343999"}, 0, "00:59"),  // the time from the sample count ok({"--header-only", "--data-size=2540159999"}, 0, "59:59"),  // ends before the data
         ok(ws + Args{"--wsd-file-size=2628362048"}, 1, "1:02:05"), ok(ws + Args{"--wsd-file-size=0x7FFFFFFFFFFFFFFF"}, 1, "596523:14:07"),
         {xo, 241, sm(240, "write error on o\n"), line("00:00", "x"), {"--bytes=100000"}, 10000, 84 + 4 * 10000 + 3}};
     for (const Row& c : rows) {
@@ -147,8 +149,9 @@ TEST_F(Melt, InterruptAndSourceShapes) {
                   std::tuple(4294967295u, 128 + sig, true, true, true)) << r.err;
     }
     Bytes whole;
-    for (std::string shape : {"--format=dff", "--trailing-chunk=ID3 :4001", "--format=wsd"}) {
-        ASSERT_TRUE(ts::gen({"--seconds=2", "--random=all:3", shape, p("s")}) && melt({"s", "o"}).status == 0);
+    for (const std::string shape : {"dff", "dff --trailing-chunk=ID3 :4001", "wsd", "dsf", "dsf --dsf-field=bits:8"}) {  // DSF: blocks, bits reversed or not
+        ASSERT_TRUE(ts::gen({"--seconds=2", "--random=all:3", "--format=" + shape.substr(0, 3), shape.size() > 3 ? shape.substr(4) : "--channels=2", p("s")}) &&
+                    melt({"s", "o"}).status == 0);
         whole = whole.empty() ? ts::read_file(o) : whole;
         EXPECT_EQ(ts::read_file(o), whole) << shape;
     }
