@@ -1,4 +1,4 @@
-// chanfork: copies pairs of channels of a DSDIFF file, chosen by their
+// chanfork: copies pairs of channels of a DSDIFF or DSF file, chosen by their
 // identifiers, each pair into its own stereo WSD or DSDIFF file as the
 // output name's extension says; with one argument it shows the file's
 // properties instead.
@@ -118,7 +118,7 @@ int convert_file(int argc, char** argv) {
         if (stat(e.name.c_str(), &st) == 0 || errno != ENOENT) report_exit(CHANFORK_EXISTS, e.name.c_str());
     }
 
-    open_dsdiff_source(srcFileName, SOURCE_REPORTS, &dsdiff_info);
+    open_source(srcFileName, SOURCE_REPORTS, &dsdiff_info);
 
     // Every identifier is resolved before any output exists: a mistyped one
     // leaves nothing behind to block the corrected command.

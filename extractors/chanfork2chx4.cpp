@@ -1,4 +1,4 @@
-// chanfork2chx4: splits eight channels of a DSDIFF file, chosen by their
+// chanfork2chx4: splits eight channels of a DSDIFF or DSF file, chosen by their
 // identifiers, into four stereo WSD files named after the source; with one
 // argument it shows the file's properties instead.
 #include <sys/stat.h>
@@ -78,7 +78,7 @@ void convert_file(char** argv) {
             report_exit(CHX4_EXISTS, outFileNames[k].c_str());
     }
 
-    open_dsdiff_source(srcFileName.c_str(), SOURCE_REPORTS, &dsdiff_info);
+    open_source(srcFileName.c_str(), SOURCE_REPORTS, &dsdiff_info);
 
     for (int j = 0; j < IDS; ++j) channel_positions[j] = find_channel_arg(dsdiff_info, argv[j + 1]);
     for (int j = 0; j < IDS; ++j) {

@@ -15,13 +15,39 @@
 #include <immintrin.h>
 #endif
 
-void open_dsdiff_source(const char* path, const SourceReports& reports, DsdiffInfo* info) {
+namespace {
+
+// A DSF source: its sound is read through the DSF reader, which hands out
+// the frames a DSDIFF file of the same sound holds.
+DsfInfo dsf_source;
+bool source_is_dsf = false;
+
+// The DSDIFF view of a DSF file: the sound bytes without padding, and the
+// identifiers DSDIFF gives the same loudspeakers.
+void take_dsf(DsdiffInfo* info) {
+    source_is_dsf = true;
+    info->sample_rate = dsf_source.sample_rate;
+    info->channel_count = static_cast<uint16_t>(dsf_source.channel_count);
+    info->data_size = dsf_source.bytes_per_channel * dsf_source.channel_count;
+    for (int c = 0; c < info->channel_count; ++c) std::memcpy(info->channel_ids[c], dsfChannelId(dsf_source, c), 5);
+}
+
+}  // namespace
+
+void open_source(const char* path, const SourceReports& reports, DsdiffInfo* info) {
     *info = DsdiffInfo{};
     info->file = std::fopen(path, "rb");
     if (info->file == nullptr) report_exit(reports.open, path);
+    // DSF begins "DSD ", DSDIFF "FRM8": the first byte picks the reader, and
+    // goes back, as it must for a pipe.
+    const int first = std::getc(info->file);
+    std::ungetc(first, info->file);
+    dsf_source.file = info->file;
+    dsf_reporting = 1;
+    const bool read = first == 'D' ? readDsfHeader(&dsf_source) == 0 && (take_dsf(info), true) : readDsdHeader(info) == 0;
     // Without a rate or a channel the playing time has no divisor and a
     // frame no size, so such a header counts as not DSDIFF.
-    if (readDsdHeader(info) != 0 || !dsdiff_usable(*info)) {
+    if (!read || !dsdiff_usable(*info)) {
         std::fprintf(stderr, "file %s is not DSDIFF format.\n", path);
         std::fflush(stderr);
         std::exit(reports.not_dsdiff_status);
@@ -31,9 +57,11 @@ void open_dsdiff_source(const char* path, const SourceReports& reports, DsdiffIn
 int show_dsdiff_info(const char* path, const SourceReports& reports) {
     // Nothing is printed before the reader's verdict.
     DsdiffInfo info;
-    open_dsdiff_source(path, reports, &info);
+    open_source(path, reports, &info);
 
-    const uint64_t seconds = playing_seconds(info.data_size / info.channel_count, info.sample_rate);
+    // DSF counts samples: its last byte may hold fewer than 8.
+    const uint64_t seconds = source_is_dsf ? dsf_source.sample_count / info.sample_rate
+                                           : playing_seconds(info.data_size / info.channel_count, info.sample_rate);
     std::printf("sampling frequency:\t%u [Hz]\n", static_cast<unsigned>(info.sample_rate));
     std::printf("data size in bytes:\t%llu [Byte]\n", static_cast<unsigned long long>(info.data_size));
     std::printf("playing time:\t\t%llu:%02u:%02u\n", static_cast<unsigned long long>(seconds / 3600),
@@ -193,7 +221,8 @@ CopyResult copy_channel_pairs(FILE* src, uint64_t data_size, int channel_count,
     *consumed = 0;
     while (frames_done < frame_total) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(COPY_FRAMES, frame_total - frames_done));
-        const size_t got = std::fread(frame_buffer.data(), 1, want * frame_bytes, src);
+        const size_t got = source_is_dsf ? readDsfSound(&dsf_source, frame_buffer.data(), want * frame_bytes)
+                                         : std::fread(frame_buffer.data(), 1, want * frame_bytes, src);
         const size_t whole = got / frame_bytes;
         if (whole > 0) {
             for (int k = 0; k < output_count; ++k)

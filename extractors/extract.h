@@ -1,5 +1,5 @@
 // Pieces shared by the two extractor programs: the one-argument property
-// display of a DSDIFF file, playing-time arithmetic, channel identifier
+// display of a DSDIFF or DSF file, playing-time arithmetic, channel identifier
 // matching and the frame copy that fans channel pairs out to stereo files.
 #pragma once
 
@@ -8,24 +8,29 @@
 #include <cstdio>
 
 #include "dsdiff.h"
+#include "dsf.h"
 #include "report.h"
 #include "wsd.h"
 
-// How a program reports a source it cannot open or read as DSDIFF: the
-// display ends the same way as the program's copy.
+// How a program reports a source it cannot open or read as DSDIFF or DSF:
+// the display ends the same way as the program's copy.
 struct SourceReports {
     Report open;  // "fopen(%s) failed.\n"
     int not_dsdiff_status;
 };
 
-// Opens `path` and reads its DSDIFF header into *info, leaving the stream at
-// the first sound byte. A file that cannot be opened ends the process with
-// the open report, one that is not usable DSDIFF with "file <path> is not
-// DSDIFF format." on standard error and the program's status for it.
-void open_dsdiff_source(const char* path, const SourceReports& reports, DsdiffInfo* info);
+// Opens `path` and reads its DSDIFF or DSF header into *info, leaving the
+// stream at the first sound byte; a DSF file fills the record as the DSDIFF
+// file of the same sound would (its sound bytes without padding, DSDIFF's
+// identifiers of its loudspeakers), and the copy below reads its sound
+// through the DSF reader. A file that cannot be opened ends the process with
+// the open report, one that is not usable DSDIFF or DSF (a refused DSF file
+// says why first) with "file <path> is not DSDIFF format." on standard error
+// and the program's status for it.
+void open_source(const char* path, const SourceReports& reports, DsdiffInfo* info);
 
-// Prints the properties of the DSDIFF file `path` on standard output and
-// returns 0; ends the process as open_dsdiff_source does.
+// Prints the properties of the DSDIFF or DSF file `path` on standard output
+// and returns 0; ends the process as open_source does.
 int show_dsdiff_info(const char* path, const SourceReports& reports);
 
 // True when the header holds what the extractors need to work with: a
