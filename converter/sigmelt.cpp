@@ -19,6 +19,7 @@
 #include <cstring>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "deltasigma.h"
 #include "dsdiff.h"
@@ -26,6 +27,7 @@
 #include "parse_param.h"
 #include "report.h"
 #include "ringbuffer.h"
+#include "tags.h"
 #include "util.h"
 #include "wav.h"
 #include "wsd.h"
@@ -79,6 +81,9 @@ int64_t last_sec = -1;
 FILE* fpOutFile = nullptr;
 // Frames in the finished file, as its final header counts them.
 std::atomic<uint64_t> frames_in_file{0};
+// The source's tags as wave chunks, written after the sound; empty when it
+// has none, and the file is then header and sound alone.
+std::vector<uint8_t> tag_chunks;
 
 void interrupt(int signal) {
     interrupt_signal.store(signal);
@@ -95,6 +100,21 @@ void catch_signals() {
 }
 
 // ---- writer thread -------------------------------------------------------
+
+// Appends the tag chunks after the last whole frame; returns their bytes, or
+// 0 after a failure, the file then ending with the sound again.
+uint64_t write_tags(uint64_t frames) {
+    const off_t end = static_cast<off_t>(WAV_HEADER_SIZE + frames * FRAME_BYTES);
+    if (tag_chunks.empty()) return 0;
+    if (fseeko(fpOutFile, end, SEEK_SET) == 0 && ftruncate(fileno(fpOutFile), end) == 0 &&
+        std::fwrite(tag_chunks.data(), 1, tag_chunks.size(), fpOutFile) == tag_chunks.size())
+        return tag_chunks.size();
+    write_failed.store(true);
+    std::clearerr(fpOutFile);
+    if (ftruncate(fileno(fpOutFile), end) != 0) {
+    }
+    return 0;
+}
 
 void file_out_loop() {
 #ifdef __linux__
@@ -150,7 +170,8 @@ void file_out_loop() {
         if (ftruncate(fileno(fpOutFile), static_cast<off_t>(WAV_HEADER_SIZE + frames * FRAME_BYTES)) != 0) {
         }
     }
-    if (!writeWavHeader(fpOutFile, frames)) write_failed.store(true);
+    const uint64_t trailing = write_failed.load() ? 0 : write_tags(frames);
+    if (!writeWavHeader(fpOutFile, frames, trailing)) write_failed.store(true);
     frames_in_file.store(frames);
 }
 
@@ -257,6 +278,19 @@ void produce_pass(uint8_t* block, int32_t block_bytes) {
 
 // ---- start-up ------------------------------------------------------------
 
+// The tags of a DSF or DSDIFF source, wherever they are in the file; the
+// stream then goes back to the sound. Not from a pipe, which cannot go back.
+void read_tags(FILE* src) {
+    const off_t sound = ftello(src);
+    if (sound < 0 || (file_type != SOURCE_DSDIFF && file_type != SOURCE_DSF)) return;
+    Tags tags;
+    if (file_type == SOURCE_DSF && dsf_info.metadata_offset != 0) readId3Tag(src, dsf_info.metadata_offset, &tags);
+    if (file_type == SOURCE_DSDIFF) readDsdiffTags(src, &tags);
+    if (fseeko(src, sound, SEEK_SET) != 0)
+        report_exit(SIGMELT_NOT_DSD, srcFileName);
+    tag_chunks = waveTagChunks(tags);
+}
+
 void open_source() {
     FILE* src = std::fopen(srcFileName, "rb");
     if (src == nullptr) report_exit(SIGMELT_OPEN_SOURCE, srcFileName);
@@ -290,6 +324,7 @@ void open_source() {
     // No channel means no sound: the block would be empty and the playing
     // time divides by the count.
     if (channels < 1 || channels > DSD_MAX_CHANNELS) report_exit(SIGMELT_NOT_DSD, srcFileName);
+    read_tags(src);
 }
 
 void check_source() {

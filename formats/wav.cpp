@@ -4,14 +4,14 @@
 
 namespace {
 
-using Field = HeaderField<uint64_t>;
+using Field = HeaderField<WavSizes>;
 
-uint64_t ds64_size(const uint64_t&) { return 28; }
-uint64_t riff_size(const uint64_t& frames) { return 4 * frames + (WAV_HEADER_SIZE - 8); }
-uint64_t data_size(const uint64_t& frames) { return 4 * frames; }
-uint64_t frame_count(const uint64_t& frames) { return frames; }
-uint64_t no_table(const uint64_t&) { return 0; }
-uint64_t format_size(const uint64_t&) { return 20; }
+uint64_t ds64_size(const WavSizes&) { return 28; }
+uint64_t riff_size(const WavSizes& s) { return 4 * s.frames + (WAV_HEADER_SIZE - 8) + s.after_sound; }
+uint64_t data_size(const WavSizes& s) { return 4 * s.frames; }
+uint64_t frame_count(const WavSizes& s) { return s.frames; }
+uint64_t no_table(const WavSizes&) { return 0; }
+uint64_t format_size(const WavSizes&) { return 20; }
 
 // The RIFF and data sizes stay at all bits set: readers take them from ds64.
 // The format: PCM, 2 channels, 44100 Hz, 176400 bytes/s, 4-byte frames, 16
@@ -29,19 +29,19 @@ constexpr Field LAYOUT[] = {
      WAV_FORMAT_WRITE},
     {"data", 76, 8, "data\xFF\xFF\xFF\xFF", nullptr, WAV_DATA_WRITE},
 };
-static_assert(fields_contiguous<uint64_t>(LAYOUT, WAV_HEADER_SIZE));
+static_assert(fields_contiguous<WavSizes>(LAYOUT, WAV_HEADER_SIZE));
 
 }  // namespace
 
-std::span<const HeaderField<uint64_t>> wav_layout() { return LAYOUT; }
+std::span<const HeaderField<WavSizes>> wav_layout() { return LAYOUT; }
 
-int writeWavHeader(FILE* f, uint64_t frames) {
+int writeWavHeader(FILE* f, uint64_t frames, uint64_t after_sound) {
     if (fseeko(f, 0, SEEK_SET) != 0) {
         report_error(WAV_SEEK);
         std::perror("");
         std::exit(WAV_SEEK.status);
     }
-    if (const Field* failed = write_fields<uint64_t>(f, LAYOUT, frames, false)) {
+    if (const Field* failed = write_fields<WavSizes>(f, LAYOUT, WavSizes{frames, after_sound}, false)) {
         report_error(failed->report);
         return 0;
     }

@@ -25,10 +25,18 @@ constexpr Report WAV_FMT_SIZE_WRITE{"wav", 239, 0, "write failed.\n"};
 constexpr Report WAV_FORMAT_WRITE{"wav", 243, 0, "write failed.\n"};
 constexpr Report WAV_DATA_WRITE{"wav", 248, 0, "write failed.\n"};
 
-// The header for a frame count, field by field.
-std::span<const HeaderField<uint64_t>> wav_layout();
+// What the header's sizes follow: the stereo frames of sound, and the bytes
+// of further chunks after it (the tags), which only the RIFF size counts.
+struct WavSizes {
+    uint64_t frames;
+    uint64_t after_sound;
+};
+
+// The header for those sizes, field by field.
+std::span<const HeaderField<WavSizes>> wav_layout();
 
 // Seeks to the start of `f` and writes the header for `frames` stereo
-// frames. Returns -1 on success, 0 after reporting a write failure; a failing
-// seek ends the process.
-int writeWavHeader(FILE* f, uint64_t frames);
+// frames, followed after the sound by `after_sound` bytes of further chunks
+// (the tags), which the RIFF size counts. Returns -1 on success, 0 after
+// reporting a write failure; a failing seek ends the process.
+int writeWavHeader(FILE* f, uint64_t frames, uint64_t after_sound = 0);

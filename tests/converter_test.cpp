@@ -148,12 +148,20 @@ TEST_F(Melt, InterruptAndSourceShapes) {
         EXPECT_EQ(std::tuple(lay::get_le(running, 36, 8), r.status, r.out.ends_with(CLEAR + "\n\n"), r.err.starts_with(said), load(o).frames >= 44100),
                   std::tuple(4294967295u, 128 + sig, true, true, true)) << r.err;
     }
+    // Tags follow the sound, counted by the RIFF size: an "id3 " chunk with the ID3v2 bytes as they are, INFO texts ended by a NUL.
+    const auto chunk = [](const std::string& id, Bytes b) { const size_t n = b.size(); return lay::str(id) + lay::le(n, 4) + b + Bytes(n & 1, 0); };
+    const Bytes info = lay::str("INFO") + chunk("INAM", lay::str("T\xc3\xaftle") + Bytes{0});
     Bytes whole;
-    for (const std::string shape : {"dff", "dff --trailing-chunk=ID3 :4001", "wsd", "dsf", "dsf --dsf-field=bits:8"}) {  // DSF: blocks, bits reversed or not
+    for (const std::string shape : {"dff", "dff --trailing-chunk=ID3 :4001", "wsd", "dsf", "dsf --dsf-field=bits:8", "dsf --title=T\xc3\xaftle",
+                                    "dff --diin=T\xc3\xaftle:Ab"}) {  // DSF: blocks, bits reversed or not
         ASSERT_TRUE(ts::gen({"--seconds=2", "--random=all:3", "--format=" + shape.substr(0, 3), shape.size() > 3 ? shape.substr(4) : "--channels=2", p("s")}) &&
                     melt({"s", "o"}).status == 0);
         whole = whole.empty() ? ts::read_file(o) : whole;
-        EXPECT_EQ(ts::read_file(o), whole) << shape;
+        const Bytes src = ts::read_file(p("s")), tags = shape.ends_with("Ab") ? chunk("LIST", info + chunk("IART", lay::str("Ab") + Bytes{0}))
+            : shape.ends_with("tle") ? chunk("id3 ", Bytes(src.begin() + lay::get_le(src, 20, 8), src.end())) + chunk("LIST", info) : Bytes{};
+        Bytes want = whole + tags;
+        std::ranges::copy(lay::le(lay::get_le(whole, 20, 8) + tags.size(), 8), want.begin() + 20);
+        EXPECT_EQ(ts::read_file(o), want) << shape;
     }
 }
 
