@@ -370,6 +370,7 @@ void sigmelt_reset() {
     dsdiff_info = {};
     wsd_info = {};
     dsf_info = {};
+    tag_chunks.clear();
     heltz = byte_len = sound_remaining = outsamples = 0;
     last_sec = -1;
     fpOutFile = nullptr;

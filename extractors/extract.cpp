@@ -44,6 +44,7 @@ void open_source(const char* path, const SourceReports& reports, DsdiffInfo* inf
     std::ungetc(first, info->file);
     dsf_source.file = info->file;
     dsf_reporting = 1;
+    source_is_dsf = false;
     const bool read = first == 'D' ? readDsfHeader(&dsf_source) == 0 && (take_dsf(info), true) : readDsdHeader(info) == 0;
     // Without a rate or a channel the playing time has no divisor and a
     // frame no size, so such a header counts as not DSDIFF.

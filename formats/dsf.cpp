@@ -112,8 +112,9 @@ unsigned __int128 sound_extent(uint64_t bytes_per_channel, uint32_t channels) {
 // them into frames at dst. Returns the bytes of frames made, 0 when nothing
 // is left.
 size_t next_block_sets(DsfInfo* info, uint8_t* dst) {
-    const uint64_t left = info->bytes_per_channel - info->blocks_read * DSF_BLOCK_SIZE;  // of each channel
-    if (info->ended || left == 0) return 0;
+    const uint64_t done = info->blocks_read * DSF_BLOCK_SIZE;  // of each channel, the last block's padding included
+    if (info->ended || done >= info->bytes_per_channel) return 0;
+    const uint64_t left = info->bytes_per_channel - done;
     const size_t channels = info->channel_count, set_bytes = channels * DSF_BLOCK_SIZE;
     const size_t before_last = set_bytes - DSF_BLOCK_SIZE;  // of a set, up to its last channel's block
     const size_t sets = static_cast<size_t>(std::min<uint64_t>(DSF_READ_BYTES / set_bytes, (left - 1) / DSF_BLOCK_SIZE + 1));

@@ -19,7 +19,9 @@
 #include <vector>
 
 #include "dsdiff.h"
+#include "dsf.h"
 #include "layouts.h"
+#include "tags.h"
 #include "wsd.h"
 
 namespace fuzzhook {
@@ -95,32 +97,60 @@ inline int run(int (*program_main)(int, char**), std::vector<std::string> args, 
     return std::rewind(stdout), status;
 }
 
+// DSF stores the first sample of a byte in its lowest bit (with 1 bit per
+// sample).
+inline uint8_t reversed(uint8_t b) {
+    uint8_t r = 0;
+    for (int i = 0; i < 8; ++i) r = static_cast<uint8_t>(r << 1 | (b >> i & 1));
+    return r;
+}
+// Where the DSF layout puts byte i of channel c: block sets of 4096 bytes per
+// channel, channel after channel, after the 92-byte header.
+inline uint64_t dsf_offset(uint64_t i, uint64_t c, uint64_t channels) {
+    return 92 + i / 4096 * channels * 4096 + c * 4096 + i % 4096;
+}
+
 // The source as the library's readers see it (silent mode), from a real
 // file: seeking past its end must succeed.
 struct Source {
-    int type = 0;  // 0 neither, 1 DSDIFF, 2 WSD
+    int type = 0;  // 0 neither, 1 DSDIFF, 2 WSD, 3 DSF
     uint64_t length = 0, data_offset = 0, data_size = 0;
     uint32_t rate = 0;
     int channels = 0;
-    DsdiffInfo dsdiff{};
-    bool usable() const { return type == 1 && rate != 0 && channels != 0; }
-    // Bytes present after the header are fewer than the sound chunk's whole frames.
-    bool cut() const { return length - std::min(length, data_offset) < data_size / channels * channels; }
-    // Whole frames a copy takes: those of the sound chunk that are present.
-    uint64_t frames() const { return std::min(data_size, length - std::min(length, data_offset)) / channels; }
+    DsdiffInfo dsdiff{};  // of a DSF file: the channel identifiers a copy names
+    uint64_t declared = 0;  // DSDIFF, DSF: the whole frames the header declares
+    lay::Bytes sound;  // DSDIFF, DSF: the whole frames present, first sample in each byte's top bit
+    bool usable() const { return (type == 1 || type == 3) && rate != 0 && channels != 0; }
+    bool cut() const { return frames() < declared; }
+    uint64_t frames() const { return sound.size() / channels; }
 };
 inline Source look_at(const std::string& name) {
     Source s;
     FILE* f = ::fopen(path(name).c_str(), "rb");
-    const int reporting = std::exchange(dsdiff_reporting, 0);
+    const int reporting = std::exchange(dsdiff_reporting, 0), dsf_said = std::exchange(dsf_reporting, 0);
     WsdInfo w{.file = f};
+    static DsfInfo dsf;
+    dsf = {}, dsf.file = f;
     s.dsdiff.file = f;
-    if (readDsdHeader(&s.dsdiff) == 0)
-        s = {1, 0, static_cast<uint64_t>(ftello(f)), s.dsdiff.data_size, s.dsdiff.sample_rate, s.dsdiff.channel_count, s.dsdiff};
-    else if ((std::rewind(f), readWsdHeader(&w)) == 0)
-        s = {2, 0, w.data_offset, 0, w.sample_rate, w.channel_count, {}};
-    s.length = fs::file_size(path(name));
-    dsdiff_reporting = reporting;
+    const lay::Bytes b = read(path(name));
+    if (readDsdHeader(&s.dsdiff) == 0) {
+        s = {1, 0, static_cast<uint64_t>(ftello(f)), s.dsdiff.data_size, s.dsdiff.sample_rate, s.dsdiff.channel_count, s.dsdiff, 0, {}};
+        const uint64_t present = std::min(s.data_size, b.size() - std::min<uint64_t>(b.size(), s.data_offset));
+        if (s.channels > 0) s.declared = s.data_size / s.channels, s.sound.assign(b.begin() + s.data_offset, b.begin() + s.data_offset + present / s.channels * s.channels);
+    } else if ((std::rewind(f), readWsdHeader(&w)) == 0) {
+        s = {2, 0, w.data_offset, 0, w.sample_rate, w.channel_count, {}, 0, {}};
+    } else if ((std::rewind(f), readDsfHeader(&dsf)) == 0) {
+        s = {3, 0, 92, 0, dsf.sample_rate, static_cast<int>(dsf.channel_count), {}, dsf.bytes_per_channel, {}};
+        s.dsdiff.channel_count = static_cast<uint16_t>(s.channels);
+        for (int c = 0; c < s.channels; ++c) std::memcpy(s.dsdiff.channel_ids[c], dsfChannelId(dsf, c), 5);
+        for (uint64_t i = 0; i < s.declared && dsf_offset(i, s.channels - 1, s.channels) < b.size(); ++i)
+            for (int c = 0; c < s.channels; ++c) {
+                const uint8_t byte = b[dsf_offset(i, c, s.channels)];
+                s.sound.push_back(dsf.bits_per_sample == 8 ? byte : reversed(byte));
+            }
+    }
+    s.length = b.size();
+    dsdiff_reporting = reporting, dsf_reporting = dsf_said;
     return ::fclose(f), s;
 }
 // An identifier argument naming a channel of the file, or one it lacks;
@@ -142,7 +172,7 @@ inline int position(const Source& s, const std::string& arg) {
 
 // A finished output holds the source's bytes of its two channels after
 // the header that the layouts give for them.
-inline void check_pair(const std::string& name, bool dsdiff, bool be64, const Source& s, const uint8_t* data, int l, int r) {
+inline void check_pair(const std::string& name, bool dsdiff, bool be64, const Source& s, int l, int r) {
     const lay::Bytes out = read(path(name));
     const uint64_t frames = s.frames();
     // The playing-time word is each program's own: taken from the file.
@@ -153,8 +183,7 @@ inline void check_pair(const std::string& name, bool dsdiff, bool be64, const So
     if (out.size() != header.size() + 2 * frames || !std::equal(header.begin(), header.end(), out.begin()))
         fail("%s: header does not describe its %llu frames", name.c_str(), static_cast<unsigned long long>(frames));
     for (uint64_t i = 0; i < frames; ++i)
-        if (out[header.size() + 2 * i] != data[s.data_offset + i * s.channels + l] ||
-            out[header.size() + 2 * i + 1] != data[s.data_offset + i * s.channels + r])
+        if (out[header.size() + 2 * i] != s.sound[i * s.channels + l] || out[header.size() + 2 * i + 1] != s.sound[i * s.channels + r])
             fail("%s: frame %llu differs from the source", name.c_str(), static_cast<unsigned long long>(i));
 }
 }  // namespace fuzzhook

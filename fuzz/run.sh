@@ -24,6 +24,15 @@ for o in --no-fver --fver-size=8 --no-fs --fs-size=8 --no-chnl --chnl-count={0,1
     --prop-size={20,0x8000000000000000} --data-size={100000,0x8000000000000000,7} '--sound-id=DST ' --sound-id=XDSD --dsti; do
   seed --channels=2 $o  # unquoted: some entries hold two options
 done
+for o in --diin=T:A --title=T '--id3-version=3 --title=T --artist=A --diin=X:Y' '--trailing-chunk=ID3\x20:20'; do seed --channels=2 $o; done
+fmt=dsf  # 512 bytes a channel: one channel fits the programs' 8 KiB inputs, more are cut there (not in the reader's 32 KiB)
+for rate in 2822400 5644800 11289600; do for ch in 1 2 3 6; do seed --format=dsf --rate=$rate --channels=$ch --random=all:$ch --bytes=512; done; done
+for o in --dsf-field={version:2,format_id:1,channel_type:0,channel_type:8,channel_type:5,channels:3,rate:44100,bits:8,bits:2,block:2048} \
+    --dsf-field={data_size:11,data_size:0xFFFFFFFFFFFFFFFF,samples:0,samples:4093,samples:0xFFFFFFFFFFFFFFFF,metadata:91,metadata:300} \
+    --dsf-field={dsd_id:XXXX,dsd_size:0,fmt_id:XXXX,fmt_size:0,data_id:XXXX} '--title=T --artist=A' '--id3-version=3 --title=T' \
+    --truncate={91,100,4188,8283} --header-only; do
+  seed --format=dsf --channels=2 --bytes=512 $o
+done
 fmt=wsd
 for o in --wsd-size-order=be64 --wsd-file-size={0,0xFFFFFFFFFFFFFFFF} --wsd-data-offset={0,1,0xFFFFFFFF} --wsd-channels={0,1,11}; do
   seed --format=wsd $o
@@ -31,9 +40,9 @@ done
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1} UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 status=0
-for t in dsdiff_reader wsd_reader sigmelt chanfork chanfork2chx4; do
+for t in dsdiff_reader wsd_reader dsf_reader sigmelt chanfork chanfork2chx4; do
   mkdir -p $b/findings/$t $b/corpus/$t && cp $b/seeds/* $b/corpus/$t/
-  opts=(-max_len=8192 -timeout=10 -rss_limit_mb=2048 -artifact_prefix=$b/findings/$t/)
+  opts=(-max_len=$([ $t = dsf_reader ] && echo 32768 || echo 8192) -timeout=10 -rss_limit_mb=2048 -artifact_prefix=$b/findings/$t/)
   regressions=(fuzz/regressions/$t/*)
   [ ${#regressions[@]} -gt 0 ] && { $b/fuzz_$t "${opts[@]}" "${regressions[@]}" >$b/findings/$t.log 2>&1 || { tail -20 $b/findings/$t.log; status=1; continue; }; }
   # The programs' own reports on stderr are closed: they would drown the fuzzer's lines.

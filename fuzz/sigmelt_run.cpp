@@ -2,7 +2,8 @@
 // byte picks a --channels= pair (possibly outside the file) and a Ctrl-C
 // before the start. The status must be the one the source calls for; a
 // failed run leaves no destination, a finished one a wave file whose header
-// counts exactly the frames it holds, one per whole block of the source.
+// counts exactly the frames it holds, one per whole block of the source,
+// and after them any tag chunks, which its RIFF size counts.
 #define main sigmelt_main
 #include "sigmelt.cpp"
 #undef main
@@ -33,10 +34,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (status != 0 && status != 130) return 0;
     const lay::Bytes wav = fuzzhook::read(out);
     uint64_t available = src.length - std::min(src.length, src.data_offset);
-    if (src.type == 1) available = std::min(available, src.data_size);
+    if (src.type == 1) available = std::min(available, src.data_size);  // a last group may be short
+    if (src.type == 3) available = src.sound.size();
     const uint64_t block = static_cast<uint64_t>(block_bytes_for(src.channels, src.rate));
     const uint64_t frames = sel & 0x40 ? 0 : available / block + (available % block + src.channels > block);
-    if (wav.size() != lay::RF64_HEADER + 4 * frames || !std::equal(wav.begin(), wav.begin() + lay::RF64_HEADER, lay::rf64_header(frames).begin()))
+    const lay::Bytes header = lay::rf64_header(frames);
+    uint64_t end = lay::RF64_HEADER + 4 * frames;
+    if (wav.size() < end || !std::equal(wav.begin(), wav.begin() + 20, header.begin()) || lay::get_le(wav, 20, 8) != wav.size() - 8 ||
+        !std::equal(wav.begin() + 28, wav.begin() + lay::RF64_HEADER, header.begin() + 28))
         fuzzhook::fail("%zu bytes of wave file for %llu frames", wav.size(), static_cast<unsigned long long>(frames));
+    for (uint64_t n; end < wav.size(); end += 8 + n + (n & 1))
+        if (end + 8 > wav.size() || (n = lay::get_le(wav, end + 4, 4), std::memcmp(&wav[end], "id3 ", 4) && std::memcmp(&wav[end], "LIST", 4)))
+            fuzzhook::fail("no tag chunk after the sound at %llu", static_cast<unsigned long long>(end));
+    if (end != wav.size()) fuzzhook::fail("tag chunks beyond the end of the file");
     return 0;
 }

@@ -161,7 +161,7 @@ TEST(ReadDsfHeader, RefusalsWithTheirReportsAndTheSoundAsDsdiffHasIt) {
         {{"--dsf-field=metadata:22380"}, -1, ""}, {{"--dsf-field=samples:0"}, -1, "", 0}, {{"--dsf-field=samples:79990"}, -1, "", 9999},
         {{"--dsf-field=bits:8", "--dsf-field=reserved:7", "--dsf-field=file_size:1"}, -1, ""}, {{"--truncate=12479"}, -1, "", 4195},
         {{"--channels=1", "--bytes=4096"}, -1, "", 4096}, {{"--channels=3", "--header-only"}, -1, "", 0}, {{"--channels=4", "--dsf-field=channel_type:5"}, -1, ""},
-        {{"--channels=5", "--truncate=8284"}, -1, "", 0}, {{"--channels=6", "--title=T"}, -1, ""}, {{"--rate=11289600", "--channels=5", "--bytes=12289"}, -1, "", 12289}};
+        {{"--channels=5", "--truncate=8284"}, -1, "", 0}, {{"--channels=6", "--title=T"}, -1, ""}, {{"--channels=1", "--bytes=512", "--title=T"}, -1, "", 512}, {{"--rate=11289600", "--channels=5", "--bytes=12289"}, -1, "", 12289}};
     for (const auto& r : rows) {
         ASSERT_TRUE(ts::gen(Args{"--bytes=10000", "--random=all:9"} + r.gen + Args{d + "/s.dsf"}));
         DsfInfo* info = new DsfInfo{};
