@@ -4,6 +4,7 @@
 #include "dsdiff.h"
 #include "dsf.h"
 #include "readwrite.h"
+#include "tags.h"
 #include "support.h"
 #include "wav.h"
 #include "wsd.h"
@@ -181,6 +182,32 @@ TEST(ReadDsfHeader, RefusalsWithTheirReportsAndTheSoundAsDsdiffHasIt) {
                                                 sound.size() == r.bytes * info->channel_count) << r.gen[0]; break; }
         }
         std::fclose(info->file), delete info;
+    }
+}
+// ID3v2 text frames by hand (the generator writes only 2.3 in UTF-16 and 2.4 in UTF-8): 2.2's short names, a whole 2.3 tag and a
+// 2.4 frame unsynchronised (a zero after every FF), an extended header, 2.4's data length, frames passed over, sizes that do not fit.
+TEST(ReadId3Tag, TextFramesOfEachVersionAsUtf8) {
+    const auto sync = [](uint64_t n) { return Bytes{uint8_t(n >> 21 & 127), uint8_t(n >> 14 & 127), uint8_t(n >> 7 & 127), uint8_t(n & 127)}; };
+    const auto unsync = [](const Bytes& b) { Bytes o; for (uint8_t x : b) { o.push_back(x); if (x == 0xFF) o.push_back(0); } return o; };
+    const auto tag = [&](uint8_t major, uint8_t flags, const Bytes& frames) { return str("ID3") + Bytes{major, 0, flags} + sync(frames.size()) + frames; };
+    const auto f2 = [](const char* id, const Bytes& b) { return str(id) + be(b.size(), 3) + b; };
+    const auto f3 = [](const char* id, const Bytes& b, uint8_t fl = 0) { return str(id) + be(b.size(), 4) + Bytes{0, fl} + b; };
+    const auto f4 = [&](const char* id, const Bytes& b, uint8_t fl = 0) { return str(id) + sync(b.size()) + Bytes{0, fl} + b; };
+    const Bytes ff = {1, 0xFE, 0xFF, 0, 0xFF, 0, 'x', 0xD8, 0x34, 0xDD, 0x1E, 0xDC, 0, 0, 0, 'z'};  // UTF-16BE: U+00FF, x, U+1D11E, half a pair
+    const struct { Bytes tag; std::string fields; } rows[] = {
+        {tag(2, 0, f2("TT2", Bytes{0} + str("Caf\xe9")) + f2("TP1", str("\3A") + Bytes{0} + str("B")) + f2("TAL", str("\3Al")) + f2("TYE", Bytes{0} + str("1999"))),
+         "Caf\xc3\xa9|A|Al|1999"},
+        {tag(3, 0x80, unsync(f3("XXXX", Bytes(3, 0xFF)) + f3("TIT2", ff) + f3("TPE1", str("\2") + Bytes{0xFF, 0xFD}) + f3("TALB", str("\3zip"), 0x80))),
+         "\xc3\xbfx\xf0\x9d\x84\x9e\xef\xbf\xbd|\xef\xbf\xbd||"},
+        {tag(4, 0x40, sync(6) + Bytes{1, 0} + f4("TDRC", str("\3" "2001-02")) + f4("TPE1", be(5, 4) + unsync(str("\3\xff\xfe\xff")), 3) +
+                      f4("TIT2", Bytes{0} + str("X"), 0x04) + f4("TALB", Bytes{7} + str("\3B"), 0x40)), "|\xff\xfe\xff|B|2001-02"},
+        {tag(3, 0, f3("TIT2", str("\3T")) + str("TPE1") + be(99, 4) + Bytes{0, 0, 3, 'A'}), "T|||"}};
+    for (const auto& r : rows) {
+        Tags t;
+        FILE* f = mem(r.tag + Bytes{0xEE});
+        EXPECT_TRUE(readId3Tag(f, 0, &t) && t.id3 == r.tag) << r.fields;
+        EXPECT_EQ(t.title + "|" + t.artist + "|" + t.album + "|" + t.year, r.fields);
+        std::fclose(f);
     }
 }
 }  // namespace
