@@ -922,7 +922,8 @@ Layout dsf_layout() {
     put_le_at(h, 64, bytes_per_channel * 8, 8);
     put_le_at(h, 72, kDsfBlock, 4);
     put_le_at(h, 84, 12 + l.data_bytes, 8);
-    for (const auto& [name, value] : opt.dsf_fields) {
+    for (const auto& field : opt.dsf_fields) {
+        const std::string &name = field.first, &value = field.second;
         const DsfField* f = std::find_if(std::begin(kDsfFields), std::end(kDsfFields),
                                          [&](const DsfField& d) { return name == d.name; });
         if (f == std::end(kDsfFields)) usage_error("--dsf-field: no field \"" + name + "\"");
