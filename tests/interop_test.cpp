@@ -29,7 +29,9 @@ TEST_F(Interop, FfmpegReadsSigmeltsOutputAndAgreesOnTheLevel) {
         EXPECT_EQ(ff({"ffprobe", "-show_entries", "format_tags=title,artist", "-of", "compact=p=0:nk=1:s=|", wav}).out, tags + "\n") << name;
         const std::string pcm = ff({"ffmpeg", "-i", wav, "-f", "s16le", "-"}).out;
         EXPECT_TRUE(w.frames == 44100 && pcm == std::string(file.begin() + 84, file.begin() + 84 + 4 * 44100)) << "other samples than the file holds";
-        // ffmpeg's own conversion of channel 0 at its 352.8 kHz, from 0.1 s on for 0.4 s, against sigmelt's left side.
+        // ffmpeg's own conversion of channel 0 at its 352.8 kHz, from 0.1 s on for 0.4 s, against sigmelt's left side (the tones
+        // of both formats; the tags' rows have the same sound).
+        if (name != "t.dff" && name != "t.dsf") continue;
         const std::string f = ff({"ffmpeg", "-i", src, "-af", "pan=mono|c0=c0", "-f", "f64le", "-c:a", "pcm_f64le", "-"}).out;
         std::vector<double> x(f.size() / 8);
         f.copy(reinterpret_cast<char*>(x.data()), 8 * x.size());

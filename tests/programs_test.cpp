@@ -54,8 +54,8 @@ TEST(Programs, MalformedAndTruncatedSources) {
         {{"--no-fs"}, {144, 136, 136, 108, 108}}, {{"--no-chnl"}, BAD}, {{"--chnl-count=11"}, BAD}, {{"--data-size=0x8000000000000000"}, BAD},
         {{"--data-size=0x7FFFFFFFFFFFFFFF"}, SHORT}, {{}, {0, 0, 167, 0, 122}, {"NONE", "SRGT"}}, {{}, {0, 0, 171, 0, 122}, {"SLFT", "SRG"}},
         {{"--form-size=20"}, BAD}, {{"--format=wsd"}, {0, 136, 136, 108, 108}}, {{"--format=wsd", "--wsd-channels=11"}, BAD},  // WSD is the converter's alone
-        {{"--format=dsf"}, OK}, {{"--format=dsf", "--channels=6"}, OK, {"MLFT", "LFE"}}, {{"--format=dsf", "--dsf-field=channel_type:3"}, BAD},  // DSF: one block set,
-        {{"--format=dsf", "--truncate=91"}, BAD}, {{"--format=dsf", "--truncate=5188"}, SHORT}};  // cut in the header, in the right channel's block
+        {{"--format=dsf", "--channels=6"}, OK, {"MLFT", "LFE"}}, {{"--format=dsf", "--dsf-field=channel_type:3"}, BAD},  // DSF: one block set,
+        {{"--format=dsf", "--truncate=5188"}, SHORT}};  // cut in the right channel's block
     Args cut = {"--bytes=64", "--abss", "--lsco", "--unknown-chunk=XTRA:5", "--unknown-prop=XPRP:3", ts::tmpdir() + "/w.dff"};
     ASSERT_TRUE(ts::gen(cut));
     const auto whole = ts::read_file(cut.back());
