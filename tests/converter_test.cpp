@@ -90,7 +90,8 @@ TEST_F(Melt, CommandLinesFramesAndFileLines) {
         ok(ws + Args{"--wsd-file-size=1024"}, 1), ok({"--format=dsf", "--bytes=8000", "--truncate=5188"}, 125),  // 1000 bytes of both channels
         ok({"--format=dsf", "--header-only", "--bytes=21168000", "--dsf-field=samples:169343999"}, 0, "00:59"),  // the time from the sample count ok({"--header-only", "--data-size=2540159999"}, 0, "59:59"),  // ends before the data
         ok(ws + Args{"--wsd-file-size=2628362048"}, 1, "1:02:05"), ok(ws + Args{"--wsd-file-size=0x7FFFFFFFFFFFFFFF"}, 1, "596523:14:07"),
-        {xo, 241, sm(240, "write error on o\n"), line("00:00", "x"), {"--bytes=100000"}, 10000, 84 + 4 * 10000 + 3}};
+        {xo, 241, sm(240, "write error on o\n"), line("00:00", "x"), {"--bytes=100000"}, 10000, 84 + 4 * 10000 + 3},
+        {xo, 241, sm(240, "write error on o\n"), line("00:00", "x"), {"--format=dsf", "--title=T", "--bytes=8000"}, 1000, 84 + 4 * 1000 + 5}};  // tags cut
     for (const Row& c : rows) {
         ASSERT_TRUE(c.gen.empty() || ts::gen(Args{"--bytes=8", "--random=all:7"} + c.gen + Args{p(c.args[0])}));
         const ts::Result r = melt(c.args, c.limit);
