@@ -286,8 +286,8 @@ void read_tags(FILE* src) {
     Tags tags;
     if (file_type == SOURCE_DSF && dsf_info.metadata_offset != 0) readId3Tag(src, dsf_info.metadata_offset, &tags);
     if (file_type == SOURCE_DSDIFF) readDsdiffTags(src, &tags);
-    if (fseeko(src, sound, SEEK_SET) != 0)
-        report_exit(SIGMELT_NOT_DSD, srcFileName);
+    // A file that cannot go back to its sound cannot be converted either.
+    if (fseeko(src, sound, SEEK_SET) != 0) report_exit(SIGMELT_NOT_DSD, srcFileName);
     tag_chunks = waveTagChunks(tags);
 }
 
@@ -314,8 +314,7 @@ void open_source() {
         std::rewind(src);
         dsf_info.file = src;
         dsf_reporting = 1;
-        if (readDsfHeader(&dsf_info) != 0)
-            report_exit(SIGMELT_NOT_DSD, srcFileName);
+        if (readDsfHeader(&dsf_info) != 0) report_exit(SIGMELT_NOT_DSD, srcFileName);
         file_type = SOURCE_DSF;
         heltz = dsf_info.sample_rate;
         channels = static_cast<int32_t>(dsf_info.channel_count);
