@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <unistd.h>
 #include "dsdiff.h"
+#include "dst.h"
 #include "readwrite.h"
 #include "support.h"
 #include "wav.h"
@@ -40,7 +41,8 @@ Bytes at(const char* id, long off, const Bytes& patch) {
 }
 std::string rep(int line) { return line > 1 ? ts::report("dsdiff", line, "\n") : ""; }
 std::string read_dsd(const Bytes& b, int reporting) {  // result and messages; a walk that loops ends at the alarm
-    DsdiffInfo d{mem(b), 0, 0, 0, 0, 0, 0, {}};
+    DsdiffInfo d{};
+    d.file = mem(b);
     dsdiff_reporting = reporting, CaptureStderr(), alarm(10);
     const std::string r = std::to_string(readDsdHeader(&d)) + " ";
     return alarm(0), std::fclose(d.file), r + GetCapturedStderr();
@@ -53,7 +55,7 @@ TEST(ReadDsdHeader, AcceptedAndRefusedFilesReportedOnlyInReportingModeHugeSizes)
         {116, F, "FS  ", 15}, {120, 0, "FS  ", 11, {8}}, {126, F, "CHNL", 13}, {130, 0, "CHNL", 13, {11}}, {136, 0, "CHNL", 20},
         {142, 0, "CHNL", 11, {17}}, {149, 0, "CMPR", 14}, {154, 0, "CMPR", 12, {'d'}}, {158, 0, "CMPR", 16}, {163, 0, "CMPR", 20},
         {163, 0, "CMPR", 20, {0x80}}, {169, 0, "CMPR", 31}, {180, F, "ABSS", 13}, {186, F, "ABSS", 17}, {190, 0, "ABSS", 11, {10}},
-        {197, F, "LSCO", 13}, {201, 0, "LSCO", 11, {4}}, {216, 0, "DSD ", 2, {'T'}}, {219, 0, "DSD ", 2, {'T', 'I'}},
+        {197, F, "LSCO", 13}, {201, 0, "LSCO", 11, {4}}, {216, 0, "DSD ", 2, {'T'}}, {237, 0, "DSD ", 2, {'T', 'I'}},
         {237, 0, "DSD ", 0, {'d'}}, {79, 0, "DSD ", 4, be(1ull << 63, 8)}, {79, 0, "COMT", 4, be(~0ull >> 1, 8)},
         {110, 0, "EMID", 4, be(~11ull, 8)}, {110, 0, "EMID", 4, be(~0ull >> 1, 8)}, {0, 0, "DSD ", 4, be(~0ull >> 1, 8)}};
     for (const auto& row : rows) {
@@ -83,7 +85,8 @@ Bytes header(int w) { return w == 3 ? rf64_header(FRAMES) : w ? wsd_header(W, w 
 // Writer w (0 DSDIFF, 1 WSD low size half first, 2 WSD one 64-bit size, 3 RF64) into n bytes, standing at their end.
 [[noreturn]] void write_into(int w, int n, bool seekable = true) {
     FILE* f = seekable ? budget(size_t(n)) : popen("cat >/dev/null", "w");
-    DsdiffInfo d{f, SIZE, 0, 5644800, 0, 0, 0, {}};
+    DsdiffInfo d{};
+    d.file = f, d.data_size = SIZE, d.sample_rate = 5644800;
     WsdInfo i{f, W.version, W.file_size, 7, 9, W.play_time, W.rate, W.channels, W.assignment, W.extra_38, W.extra_40, W.extra_48};
     wsd_size_order = w == 2 ? WSD_SIZE_BE64 : WSD_SIZE_LOW_HALF_FIRST;
     const int64_t end = (std::fseek(f, 0, SEEK_END), ftello(f)), size = int64_t(header(w).size());
@@ -127,7 +130,8 @@ TEST(FrameReaders, PairsRoundedDownToGroupsOf8ALastGroupFilledNothingOutsideTheP
         for (int i = 0; i < r.n * r.ch; ++i) data.push_back(uint8_t(16 * (i % r.ch) + i / r.ch));
         FILE* f = mem(r.wsd ? wsd_header({.channels = uint8_t(r.ch)}, false) + data
                             : dsdiff(2822400, std::vector<std::string>(size_t(r.ch), "C001"), data));
-        DsdiffInfo d{f, 0, 0, 0, 0, uint16_t(r.left), uint16_t(r.right), {}};
+        DsdiffInfo d{};
+        d.file = f, d.left_channel = uint16_t(r.left), d.right_channel = uint16_t(r.right);
         WsdInfo w{f, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
         ASSERT_TRUE((r.wsd ? readWsdHeader(&w) : readDsdHeader(&d)) == 0 &&
                     (r.wsd || (d.sample_rate == 2822400 && d.version == 0x01050000)));
@@ -136,5 +140,29 @@ TEST(FrameReaders, PairsRoundedDownToGroupsOf8ALastGroupFilledNothingOutsideTheP
             EXPECT_EQ(out[k], k == r.got ? 0xAA : k / 2 >= r.n ? 0x96 : 16 * (k % 2 ? r.right : r.left) + k / 2) << k;
         std::fclose(f);
     }
+}
+// Frames written bit by bit ('0' and '1'; anything else is ignored): a plain one and each refusal of the header and the code.
+Bytes frame_bits(const std::string& s) {
+    Bytes b;
+    for (int n = 0; char c : s) if (c == '0' || c == '1') { if (n % 8 == 0) b.push_back(0); b.back() |= uint8_t((c - '0') << (7 - n++ % 8)); }
+    return b;
+}
+TEST(DstFrames, PlainFramesAndEachRefusalWithItsReport) {
+    const std::string one = "1 111 1 1 0 ", table = " 000000 0 0000000 ";  // coded, one channel; a one-entry table of 1
+    const struct { std::string bits; int ch; DstError want; size_t extra = 0; } rows[] = {
+        {"0", 2, DST_OK, 2 * 4704}, {"0", 2, DST_PLAIN_SHORT, 2 * 4704 - 1}, {"00 000001", 1, DST_PLAIN_RESERVED, 4704}, {"", 1, DST_CUT_HEADER},
+        {"1 110", 1, DST_SEGMENTED}, {"1 111 0 0 1 11", 3, DST_BAD_MAP}, {"1 111 1 0 0 10 000", 3, DST_CUT_HEADER}, {one + "0000000 1 11", 1, DST_BAD_METHOD},
+        {one + "0000000 1 10", 1, DST_SHORT_CODED}, {one + "0000001 0 000000000", 1, DST_CUT_HEADER},
+        {one + "0000001 1 00 000000000 111 001 0101100 0", 1, DST_BAD_COEFFICIENT},  // 0, then 300 (k = 7)
+        {one + "0000000 0 000000000 000001 1 00 0000000 000 01 1", 1, DST_BAD_PROBABILITY},  // 1, then 1 + (-1)
+        {one + "0000000 0 000000000" + table + "1", 1, DST_RESERVED_SET}, {one + "0000000 0 000000000" + table + "0", 1, DST_OVERRUN}};
+    for (const auto& r : rows) {
+        Bytes in = frame_bits(r.bits), out(4704 * r.ch, 0xEE);
+        for (size_t i = 0; i < r.extra; ++i) in.push_back(uint8_t(i * 7));
+        EXPECT_EQ(dst_decode_frame(in.data(), in.size(), r.ch, 37632, out.data()), r.want) << r.bits;
+        EXPECT_TRUE(r.want != DST_OK || std::equal(out.begin(), out.end(), in.begin() + 1));
+    }
+    CaptureStderr(), dst_report(DST_SEGMENTED, 5);
+    EXPECT_EQ(GetCapturedStderr(), ts::report("dst", 13, "frame 5: segmented frame, which is not supported\n"));
 }
 }  // namespace
