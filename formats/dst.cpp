@@ -212,15 +212,6 @@ inline uint64_t peek64(const Bits& b, uint64_t pos) {
     return w;
 }
 
-// Shift that brings a (8..4095) back to 2048..4095: 11 - floor(log2 a), or 0.
-constexpr std::array<uint8_t, 4096> RENORM = [] {
-    std::array<uint8_t, 4096> t{};
-    for (int a = 1; a < 2048; ++a) t[a] = static_cast<uint8_t>(__builtin_clz(static_cast<unsigned>(a)) - 20);
-    return t;
-}();
-
-// Both outcomes' renormalisation is worked out while the comparison that
-// picks one is made: the chain from one bit to the next stays short.
 __attribute__((always_inline)) inline uint32_t decode_bit(Coder& ac, const Bits& b, uint32_t p) {
     if (ac.used > 48) {
         ac.pos += ac.used;

@@ -24,6 +24,11 @@ for o in --no-fver --fver-size=8 --no-fs --fs-size=8 --no-chnl --chnl-count={0,1
     --prop-size={20,0x8000000000000000} --data-size={100000,0x8000000000000000,7} '--sound-id=DST ' --sound-id=XDSD --dsti; do
   seed --channels=2 $o  # unquoted: some entries hold two options
 done
+for o in --dst=coded --dst=mix --dst=mix-coded --dst=plain --dstc --dsti-after --dst-subchunk=XYZW:3 --frte-count={0,2} \
+    --dst-corrupt={plain-reserved,segmented,filter-method,table-method,short-coded,coefficient,probability,reserved,cut,overrun,huge}:0; do
+  for ch in 1 3; do seed --bytes=4704 --channels=$ch --tone=0:1000:0.5 $([ "${o#--dst=}" = "$o" ] && echo --dst) $o; done
+done
+seed --bytes=4704 --channels=3 --dst --dst-corrupt=map:0
 fmt=wsd
 for o in --wsd-size-order=be64 --wsd-file-size={0,0xFFFFFFFFFFFFFFFF} --wsd-data-offset={0,1,0xFFFFFFFF} --wsd-channels={0,1,11}; do
   seed --format=wsd $o
@@ -31,7 +36,7 @@ done
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1} UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 status=0
-for t in dsdiff_reader wsd_reader sigmelt chanfork chanfork2chx4; do
+for t in dsdiff_reader wsd_reader dst_frames sigmelt chanfork chanfork2chx4; do
   mkdir -p $b/findings/$t $b/corpus/$t && cp $b/seeds/* $b/corpus/$t/
   opts=(-max_len=8192 -timeout=10 -rss_limit_mb=2048 -artifact_prefix=$b/findings/$t/)
   regressions=(fuzz/regressions/$t/*)

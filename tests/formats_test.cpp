@@ -165,4 +165,33 @@ TEST(DstFrames, PlainFramesAndEachRefusalWithItsReport) {
     CaptureStderr(), dst_report(DST_SEGMENTED, 5);
     EXPECT_EQ(GetCapturedStderr(), ts::report("dst", 13, "frame 5: segmented frame, which is not supported\n"));
 }
+// The generator's DST files decode to the sound it stores plain: every field the encoder varies, 1 to 6 channels at the three rates,
+// and the container's optional sub-chunks and index chunks; a frame count beyond the frames present ends in a report of the first missing.
+TEST(DstFrames, GeneratorFilesDecodeToThePlainSound) {
+    const std::string d = ts::tmpdir();
+    const struct { int rate, ch; std::vector<std::string> more; int result = 1; } rows[] = {
+        {2822400, 1, {"--dst=mix"}}, {5644800, 2, {"--dst=mix"}}, {11289600, 3, {"--dst=mix"}}, {2822400, 4, {"--dst=mix"}},
+        {5644800, 5, {"--dst=mix"}}, {11289600, 6, {"--dst=mix"}}, {2822400, 6, {"--dst", "--dstc", "--dst-subchunk=ABCD:3", "--dsti", "--dsti-after"}},
+        {2822400, 2, {"--dst=plain", "--frte-count=16"}, -1}};
+    for (const auto& r : rows) {
+        std::vector<std::string> sound = {"--rate=" + std::to_string(r.rate), "--channels=" + std::to_string(r.ch), "--seconds=0.2",
+                                          "--tone=0:1000:0.5", "--tone=1:300:0.3", "--random=2:9", "--const=3:105"};
+        sound.resize(size_t(std::min(r.ch, 4) + 3));
+        std::vector<std::string> dst = sound;
+        dst.insert(dst.end(), r.more.begin(), r.more.end()), dst.push_back(d + "/a.dff"), sound.push_back(d + "/p.dff");
+        ASSERT_TRUE(ts::gen(dst) && ts::gen(sound));
+        DsdiffInfo a{}, p{};
+        a.file = std::fopen((d + "/a.dff").c_str(), "rb"), p.file = std::fopen((d + "/p.dff").c_str(), "rb");
+        ASSERT_TRUE(readDsdHeader(&a) == 0 && readDsdHeader(&p) == 0 && a.compression == DSDIFF_DST && p.compression == DSDIFF_PLAIN);
+        EXPECT_EQ(a.data_size, r.result > 0 ? p.data_size : p.data_size / 15 * 16);
+        Bytes got(dst_sound_bytes(a)), want(got.size());
+        int result = 0;
+        CaptureStderr();
+        for (uint32_t f = 0; (result = dstReadFrame(&a, got.data())) == 0; ++f)
+            ASSERT_TRUE(std::fread(want.data(), 1, want.size(), p.file) == want.size() && got == want) << r.rate << " " << r.ch << " frame " << f;
+        EXPECT_EQ(GetCapturedStderr(), result > 0 ? "" : ts::report("dst", 23, "frame 15: frame missing: the DST chunk or the file ends before FRTE's count\n"));
+        EXPECT_TRUE(result == r.result && a.frames_read == 15 && std::fread(want.data(), 1, 1, p.file) == 0) << r.rate << " " << r.ch;
+        std::fclose(a.file), std::fclose(p.file);
+    }
+}
 }  // namespace
