@@ -64,6 +64,22 @@ TEST(ReadDsdHeader, AcceptedAndRefusedFilesReportedOnlyInReportingModeHugeSizes)
         EXPECT_EQ(read_dsd(at(row.id, row.off, row.patch), 0), quiet) << row.line;
     }
 }
+TEST(ReadDsdHeader, DstSoundChunkFrameCountDecodedLengthStreamAtTheFirstFrame) {  // a DSTI before the sound is passed over
+    const Bytes frte = chunk("FRTE", be(3, 4) + be(75, 2)), frames = chunk("DSTF", Bytes(5, 1));
+    const struct { uint32_t rate; Bytes sound; int line; } rows[] = {
+        {2822400, frte + frames, 0}, {11289600, frte, 0}, {2822400, Bytes(17, 0), 216}, {2822400, chunk("FRTX", be(3, 4) + be(75, 2)), 216},
+        {2822400, chunk("FRTE", be(3, 4) + be(75, 4)), 216}, {2822400, chunk("FRTE", be(3, 4) + be(74, 2)), 217}, {44100, frte, 218}};
+    for (const auto& r : rows) {
+        const Bytes file = form(prop(r.rate, {"L", "R"}) + chunk("DSTI", Bytes(12, 0)) + chunk("DST ", r.sound));
+        DsdiffInfo d{};
+        d.file = mem(file), dsdiff_reporting = 1, CaptureStderr();
+        const int result = readDsdHeader(&d);
+        EXPECT_EQ(GetCapturedStderr(), rep(r.line)) << r.line;
+        EXPECT_TRUE(r.line ? result == -1 : result == 0 && d.compression == DSDIFF_DST && d.frame_count == 3 && d.data_size == r.rate / 600 * 6 &&
+                    d.dst_remaining == r.sound.size() - 18 && ftello(d.file) == off_t(file.size() - r.sound.size() + 18)) << r.line;
+        std::fclose(d.file);
+    }
+}
 const WsdFields W{0x11, 0x500000BE8, 0x01020304, 5644800, 2, 0x44000000, 0xA1A2A3A4, 0xB1B2B3B4B5B6B7B8, 0xC1C2C3C4C5C6C7C8};
 TEST(ReadWsdHeader, ChecksOnlyMagicAndChannelCountTakesTheLowSizeHalfFirst) {
     const Bytes good = with(with(with(wsd_header(W, false), 4, {'x', 0, 0, 0, 0xFF}), 0x14, {7}), 0x2C, {10});  // all accepted
