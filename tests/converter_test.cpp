@@ -88,7 +88,9 @@ TEST_F(Melt, CommandLinesFramesAndFileLines) {
         ok(ws + Args{"--channels=6", "--truncate=2091"}, 1), ok({"--bytes=8"}, 1, "00:00", {n40, "o"}), ok({"--bytes=8"}, 1, "00:00", {n41, "o"}),
         ok(ws + Args{"--wsd-file-size=1024"}, 1), ok({"--header-only", "--data-size=2540159999"}, 0, "59:59"),  // ends before the data
         ok(ws + Args{"--wsd-file-size=2628362048"}, 1, "1:02:05"), ok(ws + Args{"--wsd-file-size=0x7FFFFFFFFFFFFFFF"}, 1, "596523:14:07"),
-        {xo, 241, sm(240, "write error on o\n"), line("00:00", "x"), {"--bytes=100000"}, 10000, 84 + 4 * 10000 + 3}};
+        {xo, 241, sm(240, "write error on o\n"), line("00:00", "x"), {"--bytes=100000"}, 10000, 84 + 4 * 10000 + 3},
+        {xo, 251, ts::report("dst", 20, "frame 5: the arithmetic code runs past the end of the frame\n") +  // the 5 frames before it
+         sm(250, "o holds the sound before the corrupt frame of x\n"), line("00:00", "x"), {"--dst", "--bytes=47040", "--dst-corrupt=overrun:5"}, 5 * 588}};
     for (const Row& c : rows) {
         ASSERT_TRUE(c.gen.empty() || ts::gen(Args{"--bytes=8", "--random=all:7"} + c.gen + Args{p(c.args[0])}));
         const ts::Result r = melt(c.args, c.limit);
@@ -131,7 +133,7 @@ TEST_F(Melt, RoutingTonesAndSaturation) {
 }
 
 // A signal a second in (the source declares far more): 128 + the signal, one line on how much was written, a valid shorter file, the
-// placeholder while it ran. One sound, three shapes, one output.
+// placeholder while it ran. One sound, five shapes (plain, with a chunk after it, WSD, DST with every field, DST), one output.
 TEST_F(Melt, InterruptAndSourceShapes) {
     ASSERT_TRUE(ts::gen({"--header-only", "--data-size=1000000000000", p("head")}));
     for (auto [sig, name] : {std::pair(SIGINT, "SIGINT"), std::pair(SIGTERM, "SIGTERM"), std::pair(SIGHUP, "SIGHUP")}) {
@@ -147,7 +149,7 @@ TEST_F(Melt, InterruptAndSourceShapes) {
                   std::tuple(4294967295u, 128 + sig, true, true, true)) << r.err;
     }
     Bytes whole;
-    for (std::string shape : {"--format=dff", "--trailing-chunk=ID3 :4001", "--format=wsd"}) {
+    for (std::string shape : {"--format=dff", "--trailing-chunk=ID3 :4001", "--format=wsd", "--dst=mix", "--dst"}) {
         ASSERT_TRUE(ts::gen({"--seconds=2", "--random=all:3", shape, p("s")}) && melt({"s", "o"}).status == 0);
         whole = whole.empty() ? ts::read_file(o) : whole;
         EXPECT_EQ(ts::read_file(o), whole) << shape;
