@@ -24,8 +24,9 @@ struct SourceReports {
 // DSDIFF format." on standard error and the program's status for it.
 void open_dsdiff_source(const char* path, const SourceReports& reports, DsdiffInfo* info);
 
-// Prints the properties of the DSDIFF file `path` on standard output and
-// returns 0; ends the process as open_dsdiff_source does.
+// Prints the properties of the DSDIFF file `path` on standard output (one
+// line more for DST-compressed sound, whose data size is the decoded one)
+// and returns 0; ends the process as open_dsdiff_source does.
 int show_dsdiff_info(const char* path, const SourceReports& reports);
 
 // True when the header holds what the extractors need to work with: a
@@ -88,6 +89,12 @@ enum CopyResult {
 CopyResult copy_channel_pairs(FILE* src, uint64_t data_size, int channel_count,
                               const PairOutput* outputs, int output_count, uint64_t* consumed);
 
+// The same for the DST sound of `src`, which readDsdHeader left at its
+// first frame: each frame is decoded once, whatever the number of outputs,
+// and `*consumed` counts decoded bytes. A corrupt or missing frame is
+// reported with its index and ends the copy as a read error.
+CopyResult copy_dst_pairs(DsdiffInfo& src, const PairOutput* outputs, int output_count, uint64_t* consumed);
+
 // The header values of a stereo WSD output made from a source with
 // `bytes_per_channel` bytes of each channel; only the playing-time word
 // differs between the programs.
@@ -108,5 +115,5 @@ using HeaderWriter = void (*)(int k, uint64_t bytes_per_channel);
 // cannot be flushed ends the process with the program's report, after each
 // output has been cut to the whole frames it holds and its header rewritten
 // by `write_header` to say so (an output without a whole header is removed).
-void copy_and_close(const DsdiffInfo& src, const PairOutput* outputs, int output_count, const CopyReports& reports,
+void copy_and_close(DsdiffInfo& src, const PairOutput* outputs, int output_count, const CopyReports& reports,
                     HeaderWriter write_header);
