@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "dsdiff.h"
+#include "dst.h"
 #include "layouts.h"
 #include "wsd.h"
 
@@ -103,21 +104,31 @@ struct Source {
     uint32_t rate = 0;
     int channels = 0;
     DsdiffInfo dsdiff{};
+    lay::Bytes sound{};    // DST: the sound of the frames before the first corrupt or missing one
+    bool corrupt = false;  // DST: there is such a frame
+    bool dst() const { return type == 1 && dsdiff.compression == DSDIFF_DST; }
     bool usable() const { return type == 1 && rate != 0 && channels != 0; }
-    // Bytes present after the header are fewer than the sound chunk's whole frames.
-    bool cut() const { return length - std::min(length, data_offset) < data_size / channels * channels; }
-    // Whole frames a copy takes: those of the sound chunk that are present.
-    uint64_t frames() const { return std::min(data_size, length - std::min(length, data_offset)) / channels; }
+    // Bytes present after the header are fewer than the sound chunk's whole frames, or a DST frame is corrupt.
+    bool cut() const { return dst() ? corrupt : length - std::min(length, data_offset) < data_size / channels * channels; }
+    // Whole frames a copy takes: those of the sound chunk that are present (that decode).
+    uint64_t frames() const { return dst() ? sound.size() / channels : std::min(data_size, length - std::min(length, data_offset)) / channels; }
+    // Byte c of frame i.
+    uint8_t at(const uint8_t* data, uint64_t i, int c) const { return dst() ? sound[i * channels + c] : data[data_offset + i * channels + c]; }
 };
 inline Source look_at(const std::string& name) {
+    static std::vector<uint8_t> frame(DST_MAX_SOUND_BYTES);
     Source s;
     FILE* f = ::fopen(path(name).c_str(), "rb");
     const int reporting = std::exchange(dsdiff_reporting, 0);
     WsdInfo w{.file = f};
     s.dsdiff.file = f;
-    if (readDsdHeader(&s.dsdiff) == 0)
+    if (readDsdHeader(&s.dsdiff) == 0) {
         s = {1, 0, static_cast<uint64_t>(ftello(f)), s.dsdiff.data_size, s.dsdiff.sample_rate, s.dsdiff.channel_count, s.dsdiff};
-    else if ((std::rewind(f), readWsdHeader(&w)) == 0)
+        DsdiffInfo walk = s.dsdiff;  // the reader's copy keeps the header's counts
+        for (int r = s.dst() ? 0 : 1; r == 0; s.corrupt = r < 0)
+            if ((r = dstReadFrame(&walk, frame.data())) == 0)
+                s.sound.insert(s.sound.end(), frame.begin(), frame.begin() + static_cast<long>(dst_sound_bytes(walk)));
+    } else if ((std::rewind(f), readWsdHeader(&w)) == 0)
         s = {2, 0, w.data_offset, 0, w.sample_rate, w.channel_count, {}};
     s.length = fs::file_size(path(name));
     dsdiff_reporting = reporting;
@@ -153,8 +164,7 @@ inline void check_pair(const std::string& name, bool dsdiff, bool be64, const So
     if (out.size() != header.size() + 2 * frames || !std::equal(header.begin(), header.end(), out.begin()))
         fail("%s: header does not describe its %llu frames", name.c_str(), static_cast<unsigned long long>(frames));
     for (uint64_t i = 0; i < frames; ++i)
-        if (out[header.size() + 2 * i] != data[s.data_offset + i * s.channels + l] ||
-            out[header.size() + 2 * i + 1] != data[s.data_offset + i * s.channels + r])
+        if (out[header.size() + 2 * i] != s.at(data, i, l) || out[header.size() + 2 * i + 1] != s.at(data, i, r))
             fail("%s: frame %llu differs from the source", name.c_str(), static_cast<unsigned long long>(i));
 }
 }  // namespace fuzzhook
