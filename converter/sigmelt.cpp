@@ -181,6 +181,8 @@ size_t readahead_len = 0;
 // The next piece of sound into the read-ahead; its length, 0 at the end.
 size_t refill(FILE* f) {
     if (file_type == SOURCE_DSDIFF && dsdiff_info.compression == DSDIFF_DST) {
+        // The sound ends at a corrupt frame, however many passes still ask.
+        if (source_corrupt) return 0;
         const int r = dstReadFrame(&dsdiff_info, dst_sound.data());
         source_corrupt = source_corrupt || r < 0;
         ahead = dst_sound.data();
