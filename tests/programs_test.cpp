@@ -48,9 +48,19 @@ void judge(int m, const ts::Result& r, int want, const std::string& row, const s
                     (!std::filesystem::is_regular_file(d + "/" + name) && b.empty())) << name;
     }
 }
+struct Row { Args gen; St st; Args ids = {"SLFT", "SRGT"}; };
+void run_rows(std::vector<Row>& rows) {  // the generator's file of each row through the five modes
+    for (Row& row : rows) {
+        const std::string d = ts::tmpdir(), src = d + "/src.dff";
+        row.gen.insert(row.gen.begin(), {"--channels=2", "--bytes=4096", "--random=all:5"}), row.gen.push_back(src);
+        ASSERT_TRUE(ts::gen(row.gen));
+        std::vector<ts::Child> c(5);  // the modes at once: their outputs never meet
+        for (int m = 0; m < 5; ++m) c[m] = ts::start(command(m, src, d, "", row.ids));
+        for (int m = 0; m < 5; ++m) judge(m, ts::finish(c[m]), row.st[m], row.gen[row.gen.size() - 2], d);
+    }
+}
 // One malformed source per outcome (each refusal of the reader is the format tests' business), then a cut at each chunk boundary +-1.
 TEST(Programs, MalformedAndTruncatedSources) {
-    struct Row { Args gen; St st; Args ids = {"SLFT", "SRGT"}; };
     std::vector<Row> rows = {  // first: every optional chunk, odd ones padded, odd identifiers
         {{"--form-size=0xFFFFFFFFFFFFFFFF", "--abss", "--lsco", "--cmpr-name=", "--unknown-chunk=XTRA:5", "--unknown-prop=XPRP:3", "--data-size=8193",
           "--trailing-chunk=XTRA:100", "--ids=\\x00\\x00\\x00\\x00,\\xff\\xfe\\x80\\x81"}, OK, {"", "\xff\xfe\x80\x81"}}, {{"--data-size=0"}, OK},
@@ -66,20 +76,16 @@ TEST(Programs, MalformedAndTruncatedSources) {
     for (size_t at = 16, n = 0; at < data; at += std::string(whole.begin() + at, whole.begin() + at + 4) == "PROP" ? 16 : 12 + n + (n & 1))
         n = lay::get_be(whole, at + 4, 8), cuts.insert(cuts.end(), {at - 1, at, at + 1});  // top-level chunks and those within PROP
     for (size_t n : cuts) cut.back() = "--truncate=" + std::to_string(n), rows.push_back({cut, n < data ? BAD : n < whole.size() ? SHORT : OK});
-    // DST: each corrupt frame at frame 3 of 6, too few DSTF chunks for FRTE, a file cut inside frame 2, the optional chunks.
+    run_rows(rows);
+}
+// DST: each corrupt frame at frame 2 of 4, too few DSTF chunks for FRTE, a file cut inside frame 2, the optional chunks.
+TEST(Programs, CorruptDstFrames) {
+    std::vector<Row> rows = {{{"--dst", "--bytes=18816", "--frte-count=5"}, CORRUPT}, {{"--dst=plain", "--bytes=18816", "--truncate=19088"}, CORRUPT},
+                             {{"--dst=mix", "--bytes=18816", "--dstc", "--dsti", "--dsti-after", "--dst-subchunk=ABCD:5"}, OK}};
     for (const std::string kind : {"plain-reserved", "segmented", "filter-method", "table-method", "short-coded", "coefficient", "probability",
                                    "reserved", "cut", "overrun", "huge"})
-        rows.push_back({{"--dst=mix", "--bytes=28224", "--dst-corrupt=" + kind + ":3"}, CORRUPT});
-    rows.insert(rows.end(), {{{"--dst", "--bytes=28224", "--frte-count=7"}, CORRUPT}, {{"--dst=plain", "--bytes=28224", "--truncate=19088"}, CORRUPT},
-                             {{"--dst=mix", "--bytes=28224", "--dstc", "--dsti", "--dsti-after", "--dst-subchunk=ABCD:5"}, OK}});
-    for (Row& row : rows) {
-        const std::string d = ts::tmpdir(), src = d + "/src.dff";
-        row.gen.insert(row.gen.begin(), {"--channels=2", "--bytes=4096", "--random=all:5"}), row.gen.push_back(src);
-        ASSERT_TRUE(ts::gen(row.gen));
-        std::vector<ts::Child> c(5);  // the modes at once: their outputs never meet
-        for (int m = 0; m < 5; ++m) c[m] = ts::start(command(m, src, d, "", row.ids));
-        for (int m = 0; m < 5; ++m) judge(m, ts::finish(c[m]), row.st[m], row.gen[row.gen.size() - 2], d);
-    }
+        rows.push_back({{"--dst=mix", "--bytes=18816", "--dst-corrupt=" + kind + ":2"}, CORRUPT});
+    run_rows(rows);
 }
 // Hostile surroundings: a shell command's beside the source (0.25 s, over the 1 KiB file limit), a full disk, /dev/full, the source as output.
 TEST(Programs, Surroundings) {
