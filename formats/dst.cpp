@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 
-
 #if defined(__x86_64__)
 #include <cpuid.h>
 #endif
@@ -281,8 +280,8 @@ __attribute__((always_inline)) inline DstError decode_body(size_t size, int chan
     if (cut(b)) return DST_CUT_HEADER;
     if (reserved) return DST_RESERVED_SET;
 
-    // The first bit of a channel with half probability set is coded at
-    // probability 128 while the history is shorter than its filter.
+    // A channel with half probability set codes its bits at probability
+    // 128 while its history is shorter than its filter.
     for (int c = 0; c < channels; ++c) half_until[c] = half_until[c] ? static_cast<uint32_t>(length[fmap.of[c]]) : 0;
     Coder ac{4095, get(b, 12), 0, 0, 0};
     ac.pos = b.pos;
