@@ -24,6 +24,7 @@
 #include "deltasigma.h"
 #include "dsdiff.h"
 #include "dsf.h"
+#include "dst.h"
 #include "parse_param.h"
 #include "report.h"
 #include "ringbuffer.h"
@@ -57,13 +58,17 @@ static_assert(std::atomic<int32_t>::is_always_lock_free, "the signal handler sto
 // failed write, and then writes the final header; the producer stops at a
 // signal or once the writer has left. So after the join the file holds
 // exactly the frames its header counts (frames_in_file), and the status
-// follows write_failed first, then the signal, whose rest of the buffer is
-// dropped.
+// follows write_failed first, then a corrupt DST frame (source_corrupt, set
+// by the producer, whose input then ends), then the signal, whose rest of
+// the buffer is dropped.
 std::atomic<int32_t> interrupted{0};
 std::atomic<int32_t> interrupt_signal{0};
 constexpr int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
 std::atomic<int32_t> thread_end_flag{0};
 std::atomic<bool> write_failed{false};
+// Set when a DST frame could not be decoded: the sound ends before it, and
+// the run must not end with status 0.
+bool source_corrupt = false;
 
 enum SourceType : int32_t { SOURCE_NONE, SOURCE_DSDIFF, SOURCE_WSD, SOURCE_DSF };
 SourceType file_type = SOURCE_NONE;
@@ -190,14 +195,39 @@ FILE* source_file() {
 // block: the same bytes in the same order as reading each block (or each
 // group) by itself, without a call into the stream for every frame.
 std::array<uint8_t, 1 << 16> readahead;
+// DST sound is decoded frame by frame into its own buffer, which then
+// serves as the read-ahead.
+std::array<uint8_t, DST_MAX_SOUND_BYTES> dst_sound;
+const uint8_t* ahead = readahead.data();
 size_t readahead_pos = 0;
 size_t readahead_len = 0;
 
+// The next piece of sound into the read-ahead; its length, 0 at the end.
+size_t refill(FILE* f) {
+    if (file_type == SOURCE_DSDIFF && dsdiff_info.compression == DSDIFF_DST) {
+        // The sound ends at a corrupt frame, however many passes still ask.
+        if (source_corrupt) return 0;
+        const int r = dstReadFrame(&dsdiff_info, dst_sound.data());
+        source_corrupt = source_corrupt || r < 0;
+        ahead = dst_sound.data();
+        return r == 0 ? dst_sound_bytes(dsdiff_info) : 0;
+    }
+    size_t piece = readahead.size();
+    if (file_type == SOURCE_DSDIFF) piece = static_cast<size_t>(std::min<uint64_t>(piece, sound_remaining));
+    ahead = readahead.data();
+    if (file_type == SOURCE_DSF)  // de-blocked, bits in the usual order, the sound alone
+        return readDsfSound(&dsf_info, readahead.data(), piece);
+    const size_t got = piece > 0 ? std::fread(readahead.data(), 1, piece, f) : 0;
+    if (file_type == SOURCE_DSDIFF) sound_remaining -= got;
+    return got;
+}
+
 // Copies up to `want` further source bytes to dst; fewer only at the end of
-// the sound (end of file, read error, or the end of the DSDIFF sound chunk).
+// the sound (end of file, read error, the end of the DSDIFF sound chunk, or
+// a DST frame that cannot be decoded).
 size_t read_source(uint8_t* dst, size_t want) {
     if (readahead_len - readahead_pos >= want) {  // the usual case
-        std::memcpy(dst, readahead.data() + readahead_pos, want);
+        std::memcpy(dst, ahead + readahead_pos, want);
         readahead_pos += want;
         return want;
     }
@@ -205,19 +235,13 @@ size_t read_source(uint8_t* dst, size_t want) {
     size_t got = 0;
     while (got < want) {
         if (readahead_pos == readahead_len) {
-            size_t piece = readahead.size();
-            if (file_type == SOURCE_DSDIFF) piece = static_cast<size_t>(std::min<uint64_t>(piece, sound_remaining));
             readahead_pos = 0;
-            if (file_type == SOURCE_DSF)  // de-blocked, bits in the usual order, the sound alone
-                readahead_len = readDsfSound(&dsf_info, readahead.data(), piece);
-            else
-                readahead_len = piece > 0 ? std::fread(readahead.data(), 1, piece, f) : 0;
-            if (file_type == SOURCE_DSDIFF) sound_remaining -= readahead_len;
+            readahead_len = refill(f);
             // A signal cuts a read that waits on a pipe short: no new read then.
             if (readahead_len == 0 || interrupted.load() != 0) break;
         }
         const size_t n = std::min(want - got, readahead_len - readahead_pos);
-        std::memcpy(dst + got, readahead.data() + readahead_pos, n);
+        std::memcpy(dst + got, ahead + readahead_pos, n);
         readahead_pos += n;
         got += n;
     }
@@ -364,6 +388,7 @@ void sigmelt_reset() {
     for (ChannelSwitch& c : channel_switches) c = {};
     interrupted = interrupt_signal = thread_end_flag = 0;
     write_failed = false;
+    source_corrupt = false;
     file_type = SOURCE_NONE;
     channels = 0;
     dsdiff_info = {};
@@ -441,6 +466,7 @@ int main(int argc, char* argv[]) {
     ringbuffer_destroy(&soundbuffer);
 
     if (write_failed.load()) report_exit(SIGMELT_WRITE_ERROR, outFileName);
+    if (source_corrupt) report_exit(SIGMELT_CORRUPT_FRAME, outFileName, srcFileName);
     if (interrupted.load() != 0) {
         // A shorter file is not a finished conversion: say so, and end as
         // the shell would for the signal, so that "&&" does not go on.

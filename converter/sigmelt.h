@@ -19,6 +19,7 @@ constexpr Report SIGMELT_RIGHT_INDEX{"sigmelt", 151, 152, "right channel index %
 constexpr Report SIGMELT_SAME_FILE{"sigmelt", 160, 161, "destination %s is the source file\n"};
 constexpr Report SIGMELT_FILE_TYPE{"sigmelt", 226, 227, "unknown file type\n"};
 constexpr Report SIGMELT_WRITE_ERROR{"sigmelt", 240, 241, "write error on %s\n"};
+constexpr Report SIGMELT_CORRUPT_FRAME{"sigmelt", 250, 251, "%s holds the sound before the corrupt frame of %s\n"};
 constexpr Report SIGMELT_RING{"sigmelt", 354, 355, "ringbuffer creation failed.\n"};
 constexpr Report SIGMELT_OPEN_DESTINATION{"sigmelt", 366, 367, "fopen(%s) failed.\n"};
 constexpr Report SIGMELT_FILTER_INIT{"sigmelt", 371, 372, "deltasigma filter initialize failed.\n"};

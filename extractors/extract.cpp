@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "dst.h"
 #include "report.h"
 
 #if defined(__x86_64__)
@@ -70,6 +71,8 @@ int show_dsdiff_info(const char* path, const SourceReports& reports) {
     std::printf("channel:\t\t%d [ch]\n", static_cast<int>(info.channel_count));
     for (int c = 0; c < info.channel_count; ++c)
         std::printf("\tchannel %d name is \"%s\"\n", c, info.channel_ids[c]);
+    if (info.compression == DSDIFF_DST)
+        std::printf("sound:\t\t\tDST-compressed, %u frames of 1/75 s\n", static_cast<unsigned>(info.frame_count));
     std::fflush(stdout);
     std::fclose(info.file);
     return 0;
@@ -236,6 +239,19 @@ CopyResult copy_channel_pairs(FILE* src, uint64_t data_size, int channel_count,
     return COPY_OK;
 }
 
+CopyResult copy_dst_pairs(DsdiffInfo& src, const PairOutput* outputs, int output_count, uint64_t* consumed) {
+    const size_t frame_bytes = dst_sound_bytes(src);
+    const size_t frames = frame_bytes / src.channel_count;
+    *consumed = 0;
+    for (;;) {
+        const int r = dstReadFrame(&src, frame_buffer.data());
+        if (r != 0) return r > 0 ? COPY_OK : COPY_READ_ERROR;
+        for (int k = 0; k < output_count; ++k)
+            if (!write_pairs(outputs[k], frame_buffer.data(), frames, src.channel_count)) return COPY_WRITE_ERROR;
+        *consumed += frame_bytes;
+    }
+}
+
 void fill_pair_wsd_info(WsdInfo& w, FILE* f, uint64_t bytes_per_channel, uint32_t sample_rate,
                         uint32_t play_time) {
     w = WsdInfo{};
@@ -282,10 +298,13 @@ void keep_whole_frames(const PairOutput& out, int k, HeaderWriter write_header) 
 
 }  // namespace
 
-void copy_and_close(const DsdiffInfo& src, const PairOutput* outputs, int output_count, const CopyReports& reports,
+void copy_and_close(DsdiffInfo& src, const PairOutput* outputs, int output_count, const CopyReports& reports,
                     HeaderWriter write_header) {
     uint64_t consumed = 0;
-    switch (copy_channel_pairs(src.file, src.data_size, src.channel_count, outputs, output_count, &consumed)) {
+    const CopyResult result = src.compression == DSDIFF_DST
+                                  ? copy_dst_pairs(src, outputs, output_count, &consumed)
+                                  : copy_channel_pairs(src.file, src.data_size, src.channel_count, outputs, output_count, &consumed);
+    switch (result) {
     case COPY_OK:
         break;
     case COPY_READ_ERROR:

@@ -30,7 +30,8 @@ struct SourceReports {
 void open_source(const char* path, const SourceReports& reports, DsdiffInfo* info);
 
 // Prints the properties of the DSDIFF or DSF file `path` on standard output
-// and returns 0; ends the process as open_source does.
+// (one line more for DST-compressed sound, whose data size is the decoded
+// one) and returns 0; ends the process as open_source does.
 int show_dsdiff_info(const char* path, const SourceReports& reports);
 
 // True when the header holds what the extractors need to work with: a
@@ -93,6 +94,12 @@ enum CopyResult {
 CopyResult copy_channel_pairs(FILE* src, uint64_t data_size, int channel_count,
                               const PairOutput* outputs, int output_count, uint64_t* consumed);
 
+// The same for the DST sound of `src`, which readDsdHeader left at its
+// first frame: each frame is decoded once, whatever the number of outputs,
+// and `*consumed` counts decoded bytes. A corrupt or missing frame is
+// reported with its index and ends the copy as a read error.
+CopyResult copy_dst_pairs(DsdiffInfo& src, const PairOutput* outputs, int output_count, uint64_t* consumed);
+
 // The header values of a stereo WSD output made from a source with
 // `bytes_per_channel` bytes of each channel; only the playing-time word
 // differs between the programs.
@@ -113,5 +120,5 @@ using HeaderWriter = void (*)(int k, uint64_t bytes_per_channel);
 // cannot be flushed ends the process with the program's report, after each
 // output has been cut to the whole frames it holds and its header rewritten
 // by `write_header` to say so (an output without a whole header is removed).
-void copy_and_close(const DsdiffInfo& src, const PairOutput* outputs, int output_count, const CopyReports& reports,
+void copy_and_close(DsdiffInfo& src, const PairOutput* outputs, int output_count, const CopyReports& reports,
                     HeaderWriter write_header);

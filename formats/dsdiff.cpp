@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "dst.h"
 #include "readwrite.h"
 
 int dsdiff_reporting = 0;
@@ -99,6 +100,26 @@ int read_prop(DsdiffInfo* info, uint64_t size) {
     return 0;
 }
 
+// The DST sound chunk of the given size: FRTE first (frame count, frame
+// rate), then the frames, which dstReadFrame reads one by one.
+int read_dst(DsdiffInfo* info, uint64_t size) {
+    const uint32_t bits = dst_frame_bits(info->sample_rate);
+    if (bits == 0 || info->channel_count == 0 || info->channel_count > DSD_MAX_CHANNELS) return fail(DSDIFF_DST_SHAPE);
+    uint8_t frte[18];
+    if (size < sizeof frte || std::fread(frte, 1, sizeof frte, info->file) != sizeof frte) return fail(DSDIFF_DST_FRTE);
+    uint64_t frte_size = 0;
+    for (int i = 4; i < 12; ++i) frte_size = frte_size << 8 | frte[i];
+    if (!is(reinterpret_cast<const char*>(frte), "FRTE") || frte_size != 6) return fail(DSDIFF_DST_FRTE);
+    const uint32_t frames = static_cast<uint32_t>(frte[12]) << 24 | frte[13] << 16 | frte[14] << 8 | frte[15];
+    if ((frte[16] << 8 | frte[17]) != DST_FRAMES_PER_SECOND) return fail(DSDIFF_DST_FRAME_RATE);
+    info->compression = DSDIFF_DST;
+    info->frame_count = frames;
+    info->frames_read = 0;
+    info->dst_remaining = size - sizeof frte;
+    info->data_size = static_cast<uint64_t>(frames) * (bits / 8) * info->channel_count;
+    return 0;
+}
+
 }  // namespace
 
 int read_and_compare_4bytes(FILE* f, const char* expected) {
@@ -138,11 +159,11 @@ int readDsdHeader(DsdiffInfo* info) {
             if (read_prop(info, size) != 0) return -1;
         } else if (is(id, "DSD ")) {
             info->data_size = size;
+            info->compression = DSDIFF_PLAIN;
+            info->frame_count = 0;
             return 0;
         } else if (is(id, "DST ")) {
-            return fail(DSDIFF_DST_SOUND);
-        } else if (is(id, "DSTI")) {
-            return fail(DSDIFF_DST_INDEX);
+            return read_dst(info, size);
         } else if (!skip(f, size)) {
             return fail(DSDIFF_CHUNK_SIZE);
         }

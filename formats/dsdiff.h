@@ -19,7 +19,17 @@ struct DsdiffInfo {
     uint16_t left_channel;   // channel delivered first by readDsdData
     uint16_t right_channel;  // channel delivered second by readDsdData
     char channel_ids[DSD_MAX_CHANNELS][5];  // 4 bytes as stored + NUL
+    // The sound chunk's kind. For DST, data_size is the decoded length
+    // (frames x rate / 600 x channels) and the frames are read with
+    // dstReadFrame (dst.h).
+    uint32_t compression;    // DSDIFF_PLAIN or DSDIFF_DST
+    uint32_t frame_count;    // DST: frames announced by FRTE
+    uint32_t frames_read;    // DST: frames taken by dstReadFrame so far
+    uint64_t dst_remaining;  // DST: bytes of the sound chunk not walked yet
 };
+
+constexpr uint32_t DSDIFF_PLAIN = 0;
+constexpr uint32_t DSDIFF_DST = 1;
 
 // The header reader's reports: where it stopped, with no text. They are
 // printed in reporting mode only, and the reader returns instead of ending.
@@ -51,8 +61,9 @@ constexpr Report DSDIFF_ABSS_SAMPLES{"dsdiff", 186, 0, "\n"};
 constexpr Report DSDIFF_ABSS_SIZE{"dsdiff", 190, 0, "\n"};
 constexpr Report DSDIFF_LSCO_VALUE{"dsdiff", 197, 0, "\n"};
 constexpr Report DSDIFF_LSCO_SIZE{"dsdiff", 201, 0, "\n"};
-constexpr Report DSDIFF_DST_SOUND{"dsdiff", 216, 0, "\n"};     // compressed sound
-constexpr Report DSDIFF_DST_INDEX{"dsdiff", 219, 0, "\n"};
+constexpr Report DSDIFF_DST_FRTE{"dsdiff", 216, 0, "\n"};      // a DST chunk without FRTE (6 bytes) first
+constexpr Report DSDIFF_DST_FRAME_RATE{"dsdiff", 217, 0, "\n"};  // FRTE's frame rate is not 75
+constexpr Report DSDIFF_DST_SHAPE{"dsdiff", 218, 0, "\n"};      // no DST frame at this rate or channel count
 constexpr Report DSDIFF_NO_SOUND{"dsdiff", 237, 0, "\n"};      // the form ends without a sound chunk
 // The writer's one report, which ends the process.
 constexpr Report DSDIFF_HEADER_WRITE{"dsdiff", 275, 276, "Header write error.\n"};
@@ -61,7 +72,8 @@ constexpr Report DSDIFF_HEADER_WRITE{"dsdiff", 275, 276, "Header write error.\n"
 // 0 = silent (the default), non-zero = each failure prints its report.
 extern int dsdiff_reporting;
 
-// 0 on success with the stream at the first sound byte; -1 on failure.
+// 0 on success with the stream at the first sound byte (for DST: at the
+// first sub-chunk after FRTE); -1 on failure.
 int readDsdHeader(DsdiffInfo* info);
 
 // Reads 4 bytes; 0 when they equal `expected`, -1 when short or different.

@@ -13,8 +13,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzhook::write("in.dff", data, size);
     const fuzzhook::Source src = fuzzhook::look_at("in.dff");
     std::string shown;
-    const std::string in = fuzzhook::path("in.dff"), last = src.usable() ? "\tchannel " + std::to_string(src.channels - 1) +
-        " name is \"" + src.dsdiff.channel_ids[src.channels - 1] + "\"\n" : "";
+    const std::string in = fuzzhook::path("in.dff"), last = !src.usable() ? "" : src.dst() ? "sound:\t\t\tDST-compressed, " +
+        std::to_string(src.dsdiff.frame_count) + " frames of 1/75 s\n" : "\tchannel " + std::to_string(src.channels - 1) +
+        " name is \"" + src.dsdiff.channel_ids[src.channels - 1] + "\"\n";
     chanfork_reset();
     const int shown_status = fuzzhook::run(chanfork_main, {"chanfork", in}, &shown);
     if (shown_status != (src.usable() ? 0 : CHANFORK_NOT_DSDIFF_STATUS) || shown.size() < last.size() || shown.substr(shown.size() - last.size()) != last ||

@@ -20,6 +20,7 @@
 
 #include "dsdiff.h"
 #include "dsf.h"
+#include "dst.h"
 #include "layouts.h"
 #include "tags.h"
 #include "wsd.h"
@@ -118,13 +119,18 @@ struct Source {
     uint32_t rate = 0;
     int channels = 0;
     DsdiffInfo dsdiff{};  // of a DSF file: the channel identifiers a copy names
-    uint64_t declared = 0;  // DSDIFF, DSF: the whole frames the header declares
-    lay::Bytes sound;  // DSDIFF, DSF: the whole frames present, first sample in each byte's top bit
+    uint64_t declared = 0;  // the whole frames the header declares (DST: decoded)
+    // DSDIFF, DSF: the whole frames present, first sample in each byte's top bit; DST: the sound of the
+    // frames before the first corrupt or missing one
+    lay::Bytes sound;
+    bool corrupt = false;  // DST: there is such a frame
+    bool dst() const { return type == 1 && dsdiff.compression == DSDIFF_DST; }
     bool usable() const { return (type == 1 || type == 3) && rate != 0 && channels != 0; }
-    bool cut() const { return frames() < declared; }
+    bool cut() const { return dst() ? corrupt : frames() < declared; }
     uint64_t frames() const { return sound.size() / channels; }
 };
 inline Source look_at(const std::string& name) {
+    static std::vector<uint8_t> frame(DST_MAX_SOUND_BYTES);
     Source s;
     FILE* f = ::fopen(path(name).c_str(), "rb");
     const int reporting = std::exchange(dsdiff_reporting, 0), dsf_said = std::exchange(dsf_reporting, 0);
@@ -136,7 +142,12 @@ inline Source look_at(const std::string& name) {
     if (readDsdHeader(&s.dsdiff) == 0) {
         s = {1, 0, static_cast<uint64_t>(ftello(f)), s.dsdiff.data_size, s.dsdiff.sample_rate, s.dsdiff.channel_count, s.dsdiff, 0, {}};
         const uint64_t present = std::min(s.data_size, b.size() - std::min<uint64_t>(b.size(), s.data_offset));
-        if (s.channels > 0) s.declared = s.data_size / s.channels, s.sound.assign(b.begin() + s.data_offset, b.begin() + s.data_offset + present / s.channels * s.channels);
+        if (s.channels > 0) s.declared = s.data_size / s.channels;
+        if (s.channels > 0 && !s.dst()) s.sound.assign(b.begin() + s.data_offset, b.begin() + s.data_offset + present / s.channels * s.channels);
+        DsdiffInfo walk = s.dsdiff;  // the reader's copy keeps the header's counts
+        for (int r = s.dst() ? 0 : 1; r == 0; s.corrupt = r < 0)
+            if ((r = dstReadFrame(&walk, frame.data())) == 0)
+                s.sound.insert(s.sound.end(), frame.begin(), frame.begin() + static_cast<long>(dst_sound_bytes(walk)));
     } else if ((std::rewind(f), readWsdHeader(&w)) == 0) {
         s = {2, 0, w.data_offset, 0, w.sample_rate, w.channel_count, {}, 0, {}};
     } else if ((std::rewind(f), readDsfHeader(&dsf)) == 0) {

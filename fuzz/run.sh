@@ -33,6 +33,12 @@ for o in --dsf-field={version:2,format_id:1,channel_type:0,channel_type:8,channe
     --truncate={91,100,4188,8283} --header-only; do
   seed --format=dsf --channels=2 --bytes=512 $o
 done
+fmt=dff
+for o in --dst=coded --dst=mix --dst=mix-coded --dst=plain --dstc --dsti-after --dst-subchunk=XYZW:3 --frte-count={0,2} \
+    --dst-corrupt={plain-reserved,segmented,filter-method,table-method,short-coded,coefficient,probability,reserved,cut,overrun,huge}:0; do
+  for ch in 1 3; do seed --bytes=4704 --channels=$ch --tone=0:1000:0.5 $([ "${o#--dst=}" = "$o" ] && echo --dst) $o; done
+done
+seed --bytes=4704 --channels=3 --dst --dst-corrupt=map:0
 fmt=wsd
 for o in --wsd-size-order=be64 --wsd-file-size={0,0xFFFFFFFFFFFFFFFF} --wsd-data-offset={0,1,0xFFFFFFFF} --wsd-channels={0,1,11}; do
   seed --format=wsd $o
@@ -40,7 +46,7 @@ done
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1} UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 status=0
-for t in dsdiff_reader wsd_reader dsf_reader sigmelt chanfork chanfork2chx4; do
+for t in dsdiff_reader wsd_reader dsf_reader dst_frames sigmelt chanfork chanfork2chx4; do
   mkdir -p $b/findings/$t $b/corpus/$t && cp $b/seeds/* $b/corpus/$t/
   opts=(-max_len=$([ $t = dsf_reader ] && echo 32768 || echo 8192) -timeout=10 -rss_limit_mb=2048 -artifact_prefix=$b/findings/$t/)
   regressions=(fuzz/regressions/$t/*)

@@ -88,10 +88,13 @@ TEST_F(Melt, CommandLinesFramesAndFileLines) {
         ok({"--data-size=15"}, 1), ok({"--data-size=14"}, 0), ok({"--bytes=8000", "--truncate=1745"}, 101),  // 130-byte header, 100 blocks, a short group
         ok(ws + Args{"--channels=6", "--truncate=2091"}, 1), ok({"--bytes=8"}, 1, "00:00", {n40, "o"}), ok({"--bytes=8"}, 1, "00:00", {n41, "o"}),
         ok(ws + Args{"--wsd-file-size=1024"}, 1), ok({"--format=dsf", "--bytes=8000", "--truncate=5188"}, 125),  // 1000 bytes of both channels
-        ok({"--format=dsf", "--header-only", "--bytes=21168000", "--dsf-field=samples:169343999"}, 0, "00:59"),  // the time from the sample count ok({"--header-only", "--data-size=2540159999"}, 0, "59:59"),  // ends before the data
+        ok({"--format=dsf", "--header-only", "--bytes=21168000", "--dsf-field=samples:169343999"}, 0, "00:59"),  // the time from the sample count
+        ok({"--header-only", "--data-size=2540159999"}, 0, "59:59"),  // ends before the data
         ok(ws + Args{"--wsd-file-size=2628362048"}, 1, "1:02:05"), ok(ws + Args{"--wsd-file-size=0x7FFFFFFFFFFFFFFF"}, 1, "596523:14:07"),
         {xo, 241, sm(240, "write error on o\n"), line("00:00", "x"), {"--bytes=100000"}, 10000, 84 + 4 * 10000 + 3},
-        {xo, 241, sm(240, "write error on o\n"), line("00:00", "x"), {"--format=dsf", "--title=T", "--bytes=8000"}, 1000, 84 + 4 * 1000 + 5}};  // tags cut
+        {xo, 241, sm(240, "write error on o\n"), line("00:00", "x"), {"--format=dsf", "--title=T", "--bytes=8000"}, 1000, 84 + 4 * 1000 + 5},  // tags cut
+        {xo, 251, ts::report("dst", 20, "frame 5: the arithmetic code runs past the end of the frame\n") +  // the 5 frames before it, none after
+         sm(250, "o holds the sound before the corrupt frame of x\n"), line("00:01", "x"), {"--dst", "--bytes=470400", "--dst-corrupt=overrun:5"}, 5 * 588}};
     for (const Row& c : rows) {
         ASSERT_TRUE(c.gen.empty() || ts::gen(Args{"--bytes=8", "--random=all:7"} + c.gen + Args{p(c.args[0])}));
         const ts::Result r = melt(c.args, c.limit);
@@ -134,7 +137,7 @@ TEST_F(Melt, RoutingTonesAndSaturation) {
 }
 
 // A signal a second in (the source declares far more): 128 + the signal, one line on how much was written, a valid shorter file, the
-// placeholder while it ran. One sound, three shapes, one output.
+// placeholder while it ran. One sound, five shapes (plain, with a chunk after it, WSD, DST with every field, DST), one output.
 TEST_F(Melt, InterruptAndSourceShapes) {
     ASSERT_TRUE(ts::gen({"--header-only", "--data-size=1000000000000", p("head")}));
     for (auto [sig, name] : {std::pair(SIGINT, "SIGINT"), std::pair(SIGTERM, "SIGTERM"), std::pair(SIGHUP, "SIGHUP")}) {
@@ -154,7 +157,7 @@ TEST_F(Melt, InterruptAndSourceShapes) {
     const Bytes info = lay::str("INFO") + chunk("INAM", lay::str("T\xc3\xaftle") + Bytes{0});
     Bytes whole;
     for (const std::string shape : {"dff", "dff --trailing-chunk=ID3 :4001", "wsd", "dsf", "dsf --dsf-field=bits:8", "dsf --title=T\xc3\xaftle",
-                                    "dff --diin=T\xc3\xaftle:Ab"}) {  // DSF: blocks, bits reversed or not
+                                    "dff --diin=T\xc3\xaftle:Ab", "dff --dst=mix", "dff --dst"}) {  // DSF: blocks, bits reversed or not
         ASSERT_TRUE(ts::gen({"--seconds=2", "--random=all:3", "--format=" + shape.substr(0, 3), shape.size() > 3 ? shape.substr(4) : "--channels=2", p("s")}) &&
                     melt({"s", "o"}).status == 0);
         whole = whole.empty() ? ts::read_file(o) : whole;

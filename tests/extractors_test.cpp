@@ -9,6 +9,7 @@ namespace {
 using lay::Bytes, lay::operator+;
 using Args = std::vector<std::string>;
 const std::string FORK = ts::bin("chanfork"), X4 = ts::bin("chanfork2chx4");
+Args operator+(Args a, const Args& b) { a.insert(a.end(), b.begin(), b.end()); return a; }
 Args ids_of(int ch) { Args a; for (int i = 0; i < ch; ++i) a.push_back("C00" + std::to_string(i)); return a; }
 Bytes noise(size_t n) { Bytes b(n); for (std::mt19937 rng(7); auto& x : b) x = static_cast<uint8_t>(rng()); return b; }
 Bytes header_only(uint32_t rate, const Args& ids, uint64_t n) { Bytes b = lay::dsdiff(rate, ids, {}); std::ranges::copy(lay::be(n, 8), b.end() - 8); return b; }
@@ -27,8 +28,10 @@ TEST(Extractors, DisplayUsageAndNotDsdiff) {
         for (size_t i = 0; i < ids.size(); ++i) s += "\tchannel " + std::to_string(i) + " name is \"" + ids[i] + "\"\n";
         return std::tuple{header_only(rate, ids, size), s, std::string()};
     };
+    auto [dst, said, none] = show(5644800, 3 * 9408 * 3, {"L", "C", "R"}, "0:00:00");  // DST: the decoded size, one line more
+    dst = lay::form(lay::prop(5644800, {"L", "C", "R"}) + lay::chunk("DST ", lay::chunk("FRTE", lay::be(3, 4) + lay::be(75, 2))));
     const std::tuple<Bytes, std::string, std::string> rows[] = {  // NULs end a name; not DSDIFF (136, 108): chanfork2chx4's reader reports first
-        show(2822400, INT64_MAX, {"MONO"}, "7262040215:27:45"), show(4294967295, 32, {"ab", "Rgt "}, "0:00:00"), {lay::dsdiff(0, {"L", "R"}, {}), no, ""},
+        {dst, said + "sound:\t\t\tDST-compressed, 3 frames of 1/75 s\n", none}, show(2822400, INT64_MAX, {"MONO"}, "7262040215:27:45"), show(4294967295, 32, {"ab", "Rgt "}, "0:00:00"), {lay::dsdiff(0, {"L", "R"}, {}), no, ""},
         {lay::wsd_header({}, false) + Bytes(16), no, ts::report("dsdiff", 42, "\n") + ts::report("dsdiff", 57, "\n")}};
     for (const std::string& bin : {FORK, X4}) {
         for (const auto& [file, said, lines] : rows)
@@ -141,5 +144,16 @@ TEST(Extractors, SigmeltHearsTheNamedChannelsOfAnOutput) {  // the output's left
     ASSERT_TRUE(ts::run({ts::bin("sigmelt"), d + "/a.wsd", d + "/a.wav"}).status == 0 && !wave_parse(ts::read_file(d + "/a.wav"), w));
     for (Tone t; auto [c, freq, amp] : {std::tuple{0, 7000.0, 0.3}, {1, 440.0, 0.25}})
         EXPECT_TRUE(tone_fit(wave_channel(w, c), 44100, freq, 2000, w.pcm.size() / 2, t) && std::abs(t.amplitude - amp) < 0.01) << c << " " << t.amplitude;
+}
+TEST(Extractors, DstSourcesGiveTheOutputsOfTheirDecodedSound) {  // every field of the frame format, 6 channels, both programs
+    const std::string d = ts::tmpdir();
+    const Args sound{"--channels=6", "--seconds=0.2", "--rate=5644800", "--tone=all:1000:0.5", "--random=3:8"};
+    ASSERT_TRUE(ts::gen(sound + Args{"--dst=mix", d + "/a.dff"}) && ts::gen(sound + Args{d + "/p.dff"}));
+    for (const std::string s : {"a", "p"}) {
+        expect(ts::run({FORK, d + "/" + s + ".dff", "C005", "C003", d + "/" + s + "x.wsd", "C000", "C002", d + "/" + s + "y.dff"}), 0, "");
+        expect(ts::run(x4({"C005", "C003", "C000", "C002", "C001", "C004", "C004", "C004"}, d + "/" + s + ".dff")), 0, "");
+    }
+    for (const std::string o : {"x.wsd", "y.dff", "_0.wsd", "_1.wsd", "_2.wsd", "_3.wsd"})
+        EXPECT_TRUE(ts::size_of(d + "/a" + o) > 2048 && ts::read_file(d + "/a" + o) == ts::read_file(d + "/p" + o)) << o;
 }
 }  // namespace

@@ -3,6 +3,7 @@
 #include <unistd.h>
 #include "dsdiff.h"
 #include "dsf.h"
+#include "dst.h"
 #include "readwrite.h"
 #include "tags.h"
 #include "support.h"
@@ -44,7 +45,8 @@ Bytes at(const char* id, long off, const Bytes& patch) {
 }
 std::string rep(int line) { return line > 1 ? ts::report("dsdiff", line, "\n") : ""; }
 std::string read_dsd(const Bytes& b, int reporting) {  // result and messages; a walk that loops ends at the alarm
-    DsdiffInfo d{mem(b), 0, 0, 0, 0, 0, 0, {}};
+    DsdiffInfo d{};
+    d.file = mem(b);
     dsdiff_reporting = reporting, CaptureStderr(), alarm(10);
     const std::string r = std::to_string(readDsdHeader(&d)) + " ";
     return alarm(0), std::fclose(d.file), r + GetCapturedStderr();
@@ -57,13 +59,29 @@ TEST(ReadDsdHeader, AcceptedAndRefusedFilesReportedOnlyInReportingModeHugeSizes)
         {116, F, "FS  ", 15}, {120, 0, "FS  ", 11, {8}}, {126, F, "CHNL", 13}, {130, 0, "CHNL", 13, {11}}, {136, 0, "CHNL", 20},
         {142, 0, "CHNL", 11, {17}}, {149, 0, "CMPR", 14}, {154, 0, "CMPR", 12, {'d'}}, {158, 0, "CMPR", 16}, {163, 0, "CMPR", 20},
         {163, 0, "CMPR", 20, {0x80}}, {169, 0, "CMPR", 31}, {180, F, "ABSS", 13}, {186, F, "ABSS", 17}, {190, 0, "ABSS", 11, {10}},
-        {197, F, "LSCO", 13}, {201, 0, "LSCO", 11, {4}}, {216, 0, "DSD ", 2, {'T'}}, {219, 0, "DSD ", 2, {'T', 'I'}},
+        {197, F, "LSCO", 13}, {201, 0, "LSCO", 11, {4}}, {216, 0, "DSD ", 2, {'T'}}, {237, 0, "DSD ", 2, {'T', 'I'}},
         {237, 0, "DSD ", 0, {'d'}}, {79, 0, "DSD ", 4, be(1ull << 63, 8)}, {79, 0, "COMT", 4, be(~0ull >> 1, 8)},
         {110, 0, "EMID", 4, be(~11ull, 8)}, {110, 0, "EMID", 4, be(~0ull >> 1, 8)}, {0, 0, "DSD ", 4, be(~0ull >> 1, 8)}};
     for (const auto& row : rows) {
         const std::string quiet = (row.line ? "-1 " : "0 ") + std::string(row.pre == F ? "fread() failed.\n" : "");
         EXPECT_EQ(read_dsd(at(row.id, row.off, row.patch), 1), quiet + rep(row.pre) + rep(row.line)) << row.line;
         EXPECT_EQ(read_dsd(at(row.id, row.off, row.patch), 0), quiet) << row.line;
+    }
+}
+TEST(ReadDsdHeader, DstSoundChunkFrameCountDecodedLengthStreamAtTheFirstFrame) {  // a DSTI before the sound is passed over
+    const Bytes frte = chunk("FRTE", be(3, 4) + be(75, 2)), frames = chunk("DSTF", Bytes(5, 1));
+    const struct { uint32_t rate; Bytes sound; int line; } rows[] = {
+        {2822400, frte + frames, 0}, {11289600, frte, 0}, {2822400, Bytes(17, 0), 216}, {2822400, chunk("FRTX", be(3, 4) + be(75, 2)), 216},
+        {2822400, chunk("FRTE", be(3, 4) + be(75, 4)), 216}, {2822400, chunk("FRTE", be(3, 4) + be(74, 2)), 217}, {44100, frte, 218}};
+    for (const auto& r : rows) {
+        const Bytes file = form(prop(r.rate, {"L", "R"}) + chunk("DSTI", Bytes(12, 0)) + chunk("DST ", r.sound));
+        DsdiffInfo d{};
+        d.file = mem(file), dsdiff_reporting = 1, CaptureStderr();
+        const int result = readDsdHeader(&d);
+        EXPECT_EQ(GetCapturedStderr(), rep(r.line)) << r.line;
+        EXPECT_TRUE(r.line ? result == -1 : result == 0 && d.compression == DSDIFF_DST && d.frame_count == 3 && d.data_size == r.rate / 600 * 6 &&
+                    d.dst_remaining == r.sound.size() - 18 && ftello(d.file) == off_t(file.size() - r.sound.size() + 18)) << r.line;
+        std::fclose(d.file);
     }
 }
 const WsdFields W{0x11, 0x500000BE8, 0x01020304, 5644800, 2, 0x44000000, 0xA1A2A3A4, 0xB1B2B3B4B5B6B7B8, 0xC1C2C3C4C5C6C7C8};
@@ -87,7 +105,8 @@ Bytes header(int w) { return w == 3 ? rf64_header(FRAMES) : w ? wsd_header(W, w 
 // Writer w (0 DSDIFF, 1 WSD low size half first, 2 WSD one 64-bit size, 3 RF64) into n bytes, standing at their end.
 [[noreturn]] void write_into(int w, int n, bool seekable = true) {
     FILE* f = seekable ? budget(size_t(n)) : popen("cat >/dev/null", "w");
-    DsdiffInfo d{f, SIZE, 0, 5644800, 0, 0, 0, {}};
+    DsdiffInfo d{};
+    d.file = f, d.data_size = SIZE, d.sample_rate = 5644800;
     WsdInfo i{f, W.version, W.file_size, 7, 9, W.play_time, W.rate, W.channels, W.assignment, W.extra_38, W.extra_40, W.extra_48};
     wsd_size_order = w == 2 ? WSD_SIZE_BE64 : WSD_SIZE_LOW_HALF_FIRST;
     const int64_t end = (std::fseek(f, 0, SEEK_END), ftello(f)), size = int64_t(header(w).size());
@@ -131,7 +150,8 @@ TEST(FrameReaders, PairsRoundedDownToGroupsOf8ALastGroupFilledNothingOutsideTheP
         for (int i = 0; i < r.n * r.ch; ++i) data.push_back(uint8_t(16 * (i % r.ch) + i / r.ch));
         FILE* f = mem(r.wsd ? wsd_header({.channels = uint8_t(r.ch)}, false) + data
                             : dsdiff(2822400, std::vector<std::string>(size_t(r.ch), "C001"), data));
-        DsdiffInfo d{f, 0, 0, 0, 0, uint16_t(r.left), uint16_t(r.right), {}};
+        DsdiffInfo d{};
+        d.file = f, d.left_channel = uint16_t(r.left), d.right_channel = uint16_t(r.right);
         WsdInfo w{f, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
         ASSERT_TRUE((r.wsd ? readWsdHeader(&w) : readDsdHeader(&d)) == 0 &&
                     (r.wsd || (d.sample_rate == 2822400 && d.version == 0x01050000)));
@@ -208,6 +228,59 @@ TEST(ReadId3Tag, TextFramesOfEachVersionAsUtf8) {
         EXPECT_TRUE(readId3Tag(f, 0, &t) && t.id3 == r.tag) << r.fields;
         EXPECT_EQ(t.title + "|" + t.artist + "|" + t.album + "|" + t.year, r.fields);
         std::fclose(f);
+    }
+}
+// Frames written bit by bit ('0' and '1'; anything else is ignored): a plain one and each refusal of the header and the code.
+Bytes frame_bits(const std::string& s) {
+    Bytes b;
+    for (int n = 0; char c : s) if (c == '0' || c == '1') { if (n % 8 == 0) b.push_back(0); b.back() |= uint8_t((c - '0') << (7 - n++ % 8)); }
+    return b;
+}
+TEST(DstFrames, PlainFramesAndEachRefusalWithItsReport) {
+    const std::string one = "1 111 1 1 0 ", table = " 000000 0 0000000 ";  // coded, one channel; a one-entry table of 1
+    const struct { std::string bits; int ch; DstError want; size_t extra = 0; } rows[] = {
+        {"0", 2, DST_OK, 2 * 4704}, {"0", 2, DST_PLAIN_SHORT, 2 * 4704 - 1}, {"00 000001", 1, DST_PLAIN_RESERVED, 4704}, {"", 1, DST_CUT_HEADER},
+        {"1 110", 1, DST_SEGMENTED}, {"1 111 0 0 1 11", 3, DST_BAD_MAP}, {"1 111 1 0 0 10 000", 3, DST_CUT_HEADER}, {one + "0000000 1 11", 1, DST_BAD_METHOD},
+        {one + "0000000 1 10", 1, DST_SHORT_CODED}, {one + "0000001 0 000000000", 1, DST_CUT_HEADER},
+        {one + "0000001 1 00 000000000 111 001 0101100 0", 1, DST_BAD_COEFFICIENT},  // 0, then 300 (k = 7)
+        {one + "0000000 0 000000000 000001 1 00 0000000 000 01 1", 1, DST_BAD_PROBABILITY},  // 1, then 1 + (-1)
+        {one + "0000000 0 000000000" + table + "1", 1, DST_RESERVED_SET}, {one + "0000000 0 000000000" + table + "0", 1, DST_OVERRUN}};
+    for (const auto& r : rows) {
+        Bytes in = frame_bits(r.bits), out(4704 * r.ch, 0xEE);
+        for (size_t i = 0; i < r.extra; ++i) in.push_back(uint8_t(i * 7));
+        EXPECT_EQ(dst_decode_frame(in.data(), in.size(), r.ch, 37632, out.data()), r.want) << r.bits;
+        EXPECT_TRUE(r.want != DST_OK || std::equal(out.begin(), out.end(), in.begin() + 1));
+    }
+    CaptureStderr(), dst_report(DST_SEGMENTED, 5);
+    EXPECT_EQ(GetCapturedStderr(), ts::report("dst", 13, "frame 5: segmented frame, which is not supported\n"));
+}
+// The generator's DST files decode to the sound it stores plain: every field the encoder varies, 1 to 6 channels at the three rates,
+// and the container's optional sub-chunks and index chunks; a frame count beyond the frames present ends in a report of the first missing.
+TEST(DstFrames, GeneratorFilesDecodeToThePlainSound) {
+    const std::string d = ts::tmpdir();
+    const struct { int rate, ch; std::vector<std::string> more; int result = 1; } rows[] = {
+        {2822400, 1, {"--dst=mix"}}, {5644800, 2, {"--dst=mix"}}, {11289600, 3, {"--dst=mix"}}, {2822400, 4, {"--dst=mix"}},
+        {5644800, 5, {"--dst=mix"}}, {11289600, 6, {"--dst=mix"}}, {2822400, 6, {"--dst", "--dstc", "--dst-subchunk=ABCD:3", "--dsti", "--dsti-after"}},
+        {2822400, 2, {"--dst=plain", "--frte-count=16"}, -1}};
+    for (const auto& r : rows) {
+        std::vector<std::string> sound = {"--rate=" + std::to_string(r.rate), "--channels=" + std::to_string(r.ch), "--seconds=0.2",
+                                          "--tone=0:1000:0.5", "--tone=1:300:0.3", "--random=2:9", "--const=3:105"};
+        sound.resize(size_t(std::min(r.ch, 4) + 3));
+        std::vector<std::string> dst = sound;
+        dst.insert(dst.end(), r.more.begin(), r.more.end()), dst.push_back(d + "/a.dff"), sound.push_back(d + "/p.dff");
+        ASSERT_TRUE(ts::gen(dst) && ts::gen(sound));
+        DsdiffInfo a{}, p{};
+        a.file = std::fopen((d + "/a.dff").c_str(), "rb"), p.file = std::fopen((d + "/p.dff").c_str(), "rb");
+        ASSERT_TRUE(readDsdHeader(&a) == 0 && readDsdHeader(&p) == 0 && a.compression == DSDIFF_DST && p.compression == DSDIFF_PLAIN);
+        EXPECT_EQ(a.data_size, r.result > 0 ? p.data_size : p.data_size / 15 * 16);
+        Bytes got(dst_sound_bytes(a)), want(got.size());
+        int result = 0;
+        CaptureStderr();
+        for (uint32_t f = 0; (result = dstReadFrame(&a, got.data())) == 0; ++f)
+            ASSERT_TRUE(std::fread(want.data(), 1, want.size(), p.file) == want.size() && got == want) << r.rate << " " << r.ch << " frame " << f;
+        EXPECT_EQ(GetCapturedStderr(), result > 0 ? "" : ts::report("dst", 23, "frame 15: frame missing: the DST chunk or the file ends before FRTE's count\n"));
+        EXPECT_TRUE(result == r.result && a.frames_read == 15 && std::fread(want.data(), 1, 1, p.file) == 0) << r.rate << " " << r.ch;
+        std::fclose(a.file), std::fclose(p.file);
     }
 }
 }  // namespace

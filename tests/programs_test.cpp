@@ -9,7 +9,7 @@ namespace {
 using Args = std::vector<std::string>;
 enum Mode { MELT, CF_SHOW, CF_COPY, X4_SHOW, X4_COPY, X = -2 };  // X: not run
 using St = std::array<int, 5>;  // statuses by mode: a display ends as its program's copy does for a source it cannot open or read
-const St OK{0, 0, 0, 0, 0}, BAD{134, 136, 136, 108, 108}, SHORT{0, 0, 228, 0, 177}, GONE{100, 131, 131, 103, 103};
+const St OK{0, 0, 0, 0, 0}, BAD{134, 136, 136, 108, 108}, SHORT{0, 0, 228, 0, 177}, GONE{100, 131, 131, 103, 103}, CORRUPT{251, 0, 228, 0, 177};
 const Args OUTPUTS[] = {{"out.wav"}, {}, {"pair.wsd", "pair.dff"}, {}, {"src_0.wsd", "src_1.wsd", "src_2.wsd", "src_3.wsd"}};  // by mode, beside src.dff
 Args command(int m, const std::string& src, const std::string& d, const std::string& out = "", const Args& ids = {"SLFT", "SRGT"}) {  // `out`: the first
     const std::string &l = ids[0], &r = ids[1], cf = ts::bin("chanfork"), x4 = ts::bin("chanfork2chx4"), o = out.empty() ? d + "/pair.wsd" : out;
@@ -33,21 +33,35 @@ void judge(int m, const ts::Result& r, int want, const std::string& row, const s
     EXPECT_EQ(r.out.starts_with("sampling frequency:\t"), (m == CF_SHOW || m == X4_SHOW) && want == 0);
     EXPECT_NE(r.err.find(want == 136 || want == 108 ? "is not DSDIFF format.\n" : want == 122 ? " not found\n" : want == 0 ? ""
                          : ' ' + std::to_string(want == 177 ? 173 : want - 1) + ' '), std::string::npos);  // most statuses: line + 1
-    const bool cut = want == 228 || want == 177, full = want == 241 || want == 246 || want == 183;
-    for (const uint64_t consumed = cut ? std::stoull(r.err.substr(r.err.find(" at ") + 4)) : 0; const std::string& name : OUTPUTS[m]) {
+    const bool cut = want == 228 || want == 177 || want == 251, full = want == 241 || want == 246 || want == 183;
+    // A corrupt DST frame (2 channels at 2.8224 MHz): the outputs hold the whole frames before it, 588 wave frames or 9408 bytes each.
+    const size_t dst = r.err.find("\nERROR dst "), frame = dst == std::string::npos ? 0 : std::stoull(r.err.substr(r.err.find("frame ", dst) + 6));
+    const uint64_t consumed = want == 251 ? frame * 588 * 4 : cut ? std::stoull(r.err.substr(r.err.find(" at ") + 4)) : 0;
+    EXPECT_TRUE(dst == std::string::npos || want == 251 || consumed == frame * 9408) << consumed;
+    for (const std::string& name : OUTPUTS[m]) {
         const auto b = ts::read_file(d + "/" + name);  // a folder reads as empty
         const uint64_t n = declared(b, m == MELT ? 'r' : name.ends_with(".dff") ? 'd' : m == X4_COPY ? 'W' : 'w');
         // Short: each frame read, under a header rewritten to count them. Whole (or cut by a write error): as declared, unless not even
         // the header went out. Refused: none.
         const bool whole = want == 0 || (full && !b.empty());
-        EXPECT_TRUE(cut ? n == b.size() && b.size() == (name.ends_with(".dff") ? 130 : 2048) + consumed : whole ? n == b.size() : full ||
+        EXPECT_TRUE(cut ? n == b.size() && b.size() == (m == MELT ? 84 : name.ends_with(".dff") ? 130 : 2048) + consumed : whole ? n == b.size() : full ||
                     (!std::filesystem::is_regular_file(d + "/" + name) && b.empty())) << name;
+    }
+}
+struct Row { Args gen; St st; Args ids = {"SLFT", "SRGT"}; };
+void run_rows(std::vector<Row>& rows) {  // the generator's file of each row through the five modes
+    for (Row& row : rows) {
+        const std::string d = ts::tmpdir(), src = d + "/src.dff";
+        row.gen.insert(row.gen.begin(), {"--channels=2", "--bytes=4096", "--random=all:5"}), row.gen.push_back(src);
+        ASSERT_TRUE(ts::gen(row.gen));
+        std::vector<ts::Child> c(5);  // the modes at once: their outputs never meet
+        for (int m = 0; m < 5; ++m) c[m] = ts::start(command(m, src, d, "", row.ids));
+        for (int m = 0; m < 5; ++m) judge(m, ts::finish(c[m]), row.st[m], row.gen[row.gen.size() - 2], d);
     }
 }
 // One malformed source per outcome (each refusal of the reader is the format tests' business), then a cut at each chunk boundary +-1.
 // Two tests, each well within its minute under the sanitizers.
 void sources(bool truncated) {
-    struct Row { Args gen; St st; Args ids = {"SLFT", "SRGT"}; };
     std::vector<Row> rows = {  // first: every optional chunk, odd ones padded, odd identifiers
         {{"--form-size=0xFFFFFFFFFFFFFFFF", "--abss", "--lsco", "--cmpr-name=", "--unknown-chunk=XTRA:5", "--unknown-prop=XPRP:3", "--data-size=8193",
           "--trailing-chunk=XTRA:100", "--ids=\\x00\\x00\\x00\\x00,\\xff\\xfe\\x80\\x81"}, OK, {"", "\xff\xfe\x80\x81"}}, {{"--data-size=0"}, OK},
@@ -66,14 +80,16 @@ void sources(bool truncated) {
     for (size_t at = 16, n = 0; at < data; at += std::string(whole.begin() + at, whole.begin() + at + 4) == "PROP" ? 16 : 12 + n + (n & 1))
         n = lay::get_be(whole, at + 4, 8), cuts.insert(cuts.end(), {at - 1, at, at + 1});  // top-level chunks and those within PROP
     for (size_t n : cuts) if (truncated) cut.back() = "--truncate=" + std::to_string(n), rows.push_back({cut, n < data ? BAD : n < whole.size() ? SHORT : OK});
-    for (Row& row : rows) {
-        const std::string d = ts::tmpdir(), src = d + "/src.dff";
-        row.gen.insert(row.gen.begin(), {"--channels=2", "--bytes=4096", "--random=all:5"}), row.gen.push_back(src);
-        ASSERT_TRUE(ts::gen(row.gen));
-        std::vector<ts::Child> c(5);  // the modes at once: their outputs never meet
-        for (int m = 0; m < 5; ++m) c[m] = ts::start(command(m, src, d, "", row.ids));
-        for (int m = 0; m < 5; ++m) judge(m, ts::finish(c[m]), row.st[m], row.gen[row.gen.size() - 2], d);
-    }
+    run_rows(rows);
+}
+// DST: each corrupt frame at frame 2 of 4, too few DSTF chunks for FRTE, a file cut inside frame 2, the optional chunks.
+TEST(Programs, CorruptDstFrames) {
+    std::vector<Row> rows = {{{"--dst", "--bytes=18816", "--frte-count=5"}, CORRUPT}, {{"--dst=plain", "--bytes=18816", "--truncate=19088"}, CORRUPT},
+                             {{"--dst=mix", "--bytes=18816", "--dstc", "--dsti", "--dsti-after", "--dst-subchunk=ABCD:5"}, OK}};
+    for (const std::string kind : {"plain-reserved", "segmented", "filter-method", "table-method", "short-coded", "coefficient", "probability",
+                                   "reserved", "cut", "overrun", "huge"})
+        rows.push_back({{"--dst=mix", "--bytes=18816", "--dst-corrupt=" + kind + ":2"}, CORRUPT});
+    run_rows(rows);
 }
 TEST(Programs, MalformedSources) { sources(false); }
 TEST(Programs, TruncatedSources) { sources(true); }

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "dstenc.h"
 #include "modulator.h"
 
 namespace {
@@ -56,6 +57,17 @@ const char kUsage[] =
     "  --trailing-chunk=ID:SIZE  chunk after the sound data, bytes 0xFF (repeatable)\n"
     "  --form-size=N  --prop-size=N  --data-size=N\n"
     "  --sound-id=ID  --dsti  --header-only\n"
+    "DST (a \"DST \" sound chunk of whole 1/75 s frames):\n"
+    "  --dst[=MODE]              coded (default): every frame coded alike;\n"
+    "                            mix: each frame varies every field, every\n"
+    "                            seventh stored plain; mix-coded: the same\n"
+    "                            without plain frames; plain: all stored plain\n"
+    "  --dst-corrupt=KIND:FRAME  make frame FRAME corrupt: plain-reserved,\n"
+    "                            segmented, map (3+ channels), filter-method,\n"
+    "                            table-method, short-coded, coefficient,\n"
+    "                            probability, reserved, cut, overrun, or huge\n"
+    "                            (its DSTF larger than the DST chunk)\n"
+    "  --frte-count=N  --dstc  --dst-subchunk=ID:SIZE  --dsti-after\n"
     "WSD shape:\n"
     "  --wsd-size-order=low|be64  --wsd-file-size=N  --wsd-data-offset=N\n"
     "  --wsd-channels=N  --wsd-version=N  --wsd-text-offset=N\n"
@@ -126,6 +138,11 @@ struct Options {
     Opt<uint64_t> form_size, prop_size, data_size;
     Opt<std::string> sound_id;
     bool dsti = false;
+    Opt<std::string> dst;
+    std::vector<std::pair<std::string, uint64_t>> dst_corrupt;  // kind, frame
+    Opt<uint64_t> frte_count;
+    bool dstc = false, dsti_after = false;
+    std::vector<ExtraChunk> dst_subchunks;
 
     Opt<std::string> wsd_size_order;
     Opt<uint64_t> wsd_file_size, wsd_data_offset, wsd_channels, wsd_version, wsd_text_offset, wsd_play_time,
@@ -401,6 +418,30 @@ void parse_args(int argc, char** argv) {
         } else if (flag("dsti")) {
             dff();
             opt.dsti = true;
+        } else if (name == "dst") {
+            dff();
+            opt.dst = {true, has_value ? val : "coded"};
+            if (opt.dst.value != "coded" && opt.dst.value != "mix" && opt.dst.value != "mix-coded" && opt.dst.value != "plain")
+                usage_error("--dst: MODE must be coded, mix, mix-coded or plain");
+        } else if (valued("dst-corrupt")) {
+            dff();
+            const size_t colon = val.rfind(':');
+            dstenc::Corrupt kind;
+            if (colon == std::string::npos || (val.substr(0, colon) != "huge" && !dstenc::corrupt_from_name(val.substr(0, colon).c_str(), kind)))
+                usage_error("--dst-corrupt: expected KIND:FRAME, got \"" + val + "\"");
+            opt.dst_corrupt.emplace_back(val.substr(0, colon), number(name, val.substr(colon + 1)));
+        } else if (valued("frte-count")) {
+            dff();
+            set(opt.frte_count, UINT32_MAX);
+        } else if (flag("dstc")) {
+            dff();
+            opt.dstc = true;
+        } else if (flag("dsti-after")) {
+            dff();
+            opt.dsti_after = true;
+        } else if (valued("dst-subchunk")) {
+            dff();
+            opt.dst_subchunks.push_back(extra_chunk(name, val));
         } else if (flag("header-only")) {
             opt.header_only = true;
         } else if (valued("wsd-size-order")) {
@@ -556,6 +597,8 @@ void out_write(const void* p, size_t n) {
 
 void out_write(const std::vector<uint8_t>& b) { out_write(b.data(), b.size()); }
 
+void out_write_sound(const uint8_t* p, size_t n) { out_write(p, n); }
+
 void put_be(std::vector<uint8_t>& b, uint64_t v, int width) {
     for (int i = width - 1; i >= 0; --i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
@@ -661,7 +704,8 @@ void write_dsf_blocks(const std::vector<std::vector<uint8_t>>& chan, size_t n) {
     }
 }
 
-void write_sound() {
+// The sound, block by block, to `sink` (interleaved bytes).
+void make_sound(void (*sink)(const uint8_t*, size_t)) {
     const size_t ch = sources.size();
     // Whole DSF blocks per piece, and the same pieces for every format, so
     // that all three carry the same sound.
@@ -669,7 +713,7 @@ void write_sound() {
     std::vector<std::vector<uint8_t>> chan(ch);
     std::vector<uint8_t> inter(ch > 1 ? frames_per_block * ch : 0);
     uint64_t left = bytes_per_channel;
-    while (left > 0 && out.written < out.limit) {
+    while (left > 0 && (sink != out_write_sound || out.written < out.limit)) {
         size_t n = static_cast<size_t>(std::min<uint64_t>(left, frames_per_block));
         std::vector<std::thread> workers;
         for (size_t c = 0; c < ch; ++c) {
@@ -684,14 +728,14 @@ void write_sound() {
         if (dsf_out) {
             write_dsf_blocks(chan, n);
         } else if (ch == 1) {
-            out_write(chan[0].data(), n);
+            sink(chan[0].data(), n);
         } else {
             for (size_t c = 0; c < ch; ++c) {
                 const uint8_t* src = chan[c].data();
                 uint8_t* dst = inter.data() + c;
                 for (size_t i = 0; i < n; ++i) dst[i * ch] = src[i];
             }
-            out_write(inter.data(), n * ch);
+            sink(inter.data(), n * ch);
         }
         left -= n;
     }
@@ -745,12 +789,83 @@ std::vector<uint8_t> id3_tag() {
     return tag;
 }
 
+// ---- DST -------------------------------------------------------------------
+
+void add_chunk(std::vector<uint8_t>& b, const std::string& id, const std::vector<uint8_t>& body,
+               const Opt<uint64_t>& declared = {});
+std::vector<uint8_t> filler(uint64_t size, bool trailing);
+
+std::vector<uint8_t> dst_sound;  // the whole sound, interleaved
+std::vector<uint8_t> dst_chunk;  // body of the "DST " sound chunk
+std::vector<uint64_t> dstf_offsets;  // of each DSTF chunk within dst_chunk
+std::vector<uint64_t> dstf_sizes;
+
+void keep_sound(const uint8_t* p, size_t n) { dst_sound.insert(dst_sound.end(), p, p + n); }
+
+uint32_t dst_frame_bits() {
+    if (opt.rate == 0 || opt.rate % 600 != 0 || opt.rate / 75 > 150528) usage_error("--dst: the rate must be a multiple of 600 Hz up to 11289600");
+    return static_cast<uint32_t>(opt.rate / 75);
+}
+
+// Codes the sound into frames (on every core; frames are independent) and
+// assembles the sound chunk: FRTE, extra sub-chunks, then DSTF (and DSTC)
+// per frame.
+void build_dst_chunk() {
+    const uint32_t bits = dst_frame_bits();
+    const int ch = opt.channels;
+    const size_t frame_bytes = bits / 8 * static_cast<size_t>(ch);
+    const uint64_t frames = bytes_per_channel / (bits / 8);
+    bytes_per_channel = frames * (bits / 8);
+    for (const auto& [kind, frame] : opt.dst_corrupt) {
+        if (frame >= frames) usage_error("--dst-corrupt: no frame " + std::to_string(frame));
+        if (kind == "map" && ch < 3) usage_error("--dst-corrupt=map needs 3 or more channels");
+    }
+    make_sound(keep_sound);
+    const std::vector<dstenc::Filter> filters = dstenc::design_filters(dst_sound.data(), ch, bytes_per_channel);
+    std::vector<std::vector<uint8_t>> coded(static_cast<size_t>(frames));
+    auto work = [&](uint64_t first, uint64_t step) {
+        for (uint64_t f = first; f < frames; f += step) {
+            const std::string& mode = opt.dst.value;
+            dstenc::Choice choice;
+            if (mode == "mix" || mode == "mix-coded") choice = dstenc::mixed_choice(f, ch, mode == "mix-coded");
+            choice.plain = choice.plain || mode == "plain";
+            dstenc::Corrupt corrupt = dstenc::Corrupt::None;
+            for (const auto& [kind, frame] : opt.dst_corrupt)
+                if (frame == f && kind != "huge") dstenc::corrupt_from_name(kind.c_str(), corrupt);
+            coded[f] = dstenc::encode_frame(dst_sound.data() + f * frame_bytes, ch, bits, filters, choice, corrupt);
+        }
+    };
+    const unsigned workers = std::max(1u, std::min(8u, std::thread::hardware_concurrency()));
+    std::vector<std::thread> threads;
+    for (unsigned w = 1; w < workers; ++w) threads.emplace_back(work, w, workers);
+    work(0, workers);
+    for (auto& t : threads) t.join();
+
+    std::vector<uint8_t>& b = dst_chunk;
+    put_str(b, "FRTE");
+    put_be(b, 6, 8);
+    put_be(b, opt.frte_count.set ? opt.frte_count.value : frames, 4);
+    put_be(b, 75, 2);
+    for (const ExtraChunk& e : opt.dst_subchunks) add_chunk(b, e.id, filler(e.size, false));
+    for (uint64_t f = 0; f < frames; ++f) {
+        Opt<uint64_t> declared;
+        for (const auto& [kind, frame] : opt.dst_corrupt)
+            if (frame == f && kind == "huge") declared = {true, coded[f].size() + (uint64_t{1} << 32)};
+        dstf_offsets.push_back(b.size());
+        dstf_sizes.push_back(coded[f].size());
+        add_chunk(b, "DSTF", coded[f], declared);
+        if (opt.dstc) add_chunk(b, "DSTC", std::vector<uint8_t>(4, 0));
+    }
+    dst_sound.clear();
+    dst_sound.shrink_to_fit();
+}
+
 // ---- DSDIFF ----------------------------------------------------------------
 
 // A chunk with its 12-byte header; the declared size may differ from the
 // body's length on request. Odd bodies get their pad byte.
 void add_chunk(std::vector<uint8_t>& b, const std::string& id, const std::vector<uint8_t>& body,
-               const Opt<uint64_t>& declared = {}) {
+               const Opt<uint64_t>& declared) {
     put_str(b, id);
     put_be(b, declared.set ? declared.value : body.size(), 8);
     b.insert(b.end(), body.begin(), body.end());
@@ -797,7 +912,7 @@ Layout dsdiff_layout() {
     Layout l;
     const uint64_t channels = static_cast<uint64_t>(opt.channels);
     if (bytes_per_channel > UINT64_MAX / channels) usage_error("sound data longer than 2^64 bytes");
-    l.data_bytes = bytes_per_channel * channels;
+    l.data_bytes = opt.dst.set ? dst_chunk.size() : bytes_per_channel * channels;
     const uint64_t declared_count = opt.chnl_count.set ? opt.chnl_count.value : channels;
     if (opt.ids.set && !opt.chnl_count.set && opt.ids.value.size() != channels)
         usage_error("--ids: " + std::to_string(opt.ids.value.size()) + " identifiers for " +
@@ -832,9 +947,9 @@ Layout dsdiff_layout() {
     if (!opt.no_cmpr) {
         // Count byte plus name are padded to an even length inside the
         // sub-chunk, and the size includes that pad.
-        const std::string name = opt.cmpr_name.set ? opt.cmpr_name.value : "not compressed";
+        const std::string name = opt.cmpr_name.set ? opt.cmpr_name.value : opt.dst.set ? "DST Encoded" : "not compressed";
         std::vector<uint8_t> body;
-        put_str(body, opt.cmpr_type.set ? opt.cmpr_type.value : "DSD ");
+        put_str(body, opt.cmpr_type.set ? opt.cmpr_type.value : opt.dst.set ? "DST " : "DSD ");
         body.push_back(static_cast<uint8_t>(name.size()));
         put_str(body, name);
         if (name.size() % 2 == 0) body.push_back(0);
@@ -859,11 +974,20 @@ Layout dsdiff_layout() {
     }
     if (opt.dsti) add_chunk(head, "DSTI", std::vector<uint8_t>(12, 0));
 
-    put_str(head, opt.sound_id.set ? opt.sound_id.value : "DSD ");
+    put_str(head, opt.sound_id.set ? opt.sound_id.value : opt.dst.set ? "DST " : "DSD ");
     put_be(head, opt.data_size.set ? opt.data_size.value : l.data_bytes, 8);
 
     // Chunks after the sound data need it padded to an even length.
     if (opt.title.set || opt.artist.set) add_chunk(l.tail, "ID3 ", id3_tag());
+    if (opt.dsti_after) {
+        // The frame index: where each DSTF chunk starts in the file, and its length.
+        std::vector<uint8_t> index;
+        for (size_t f = 0; f < dstf_offsets.size(); ++f) {
+            put_be(index, head.size() + dstf_offsets[f], 8);
+            put_be(index, dstf_sizes[f], 4);
+        }
+        add_chunk(l.tail, "DSTI", index);
+    }
     for (const ExtraChunk& e : opt.trailing_chunks) add_chunk(l.tail, e.id, filler(e.size, true));
     l.pad = (l.data_bytes & 1u) && !l.tail.empty();
 
@@ -996,6 +1120,12 @@ int main(int argc, char** argv) {
         opt.bytes.set ? opt.bytes.value : bytes_from_seconds(opt.seconds.set ? opt.seconds.value : "1.0", opt.rate);
     resolve_sources();
     prepare_channels();
+    if (opt.dst.set) {
+        if (format != "dff") usage_error("--dst applies to DSDIFF files only");
+        build_dst_chunk();
+    } else if (!opt.dst_corrupt.empty() || opt.frte_count.set || opt.dstc || opt.dsti_after || !opt.dst_subchunks.empty()) {
+        usage_error("the DST options need --dst");
+    }
     const Layout l = format == "wsd" ? wsd_layout() : format == "dsf" ? dsf_layout() : dsdiff_layout();
 
     // Everything is checked before the output is created.
@@ -1012,8 +1142,12 @@ int main(int argc, char** argv) {
     struct stat st;
     out_removable = fstat(fileno(out.f), &st) == 0 && S_ISREG(st.st_mode);
     out_write(l.head);
-    if (!opt.header_only) {
-        write_sound();
+    if (opt.dst.set && !opt.header_only) {
+        out_write(dst_chunk);
+        const uint8_t zero = 0;
+        if (l.pad) out_write(&zero, 1);
+    } else if (!opt.header_only) {
+        make_sound(out_write_sound);
         const uint8_t zero = 0;
         if (l.pad) out_write(&zero, 1);
     }
