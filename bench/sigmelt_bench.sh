@@ -3,6 +3,8 @@
 # 44.1 kHz wave (ffmpeg -i IN -ar 44100 -sample_fmt s16 OUT), runs
 # alternating, and prints the median wall times and their ratio. Also the
 # peak resident memory of sigmelt and the CPU time of its writer thread.
+# Then the same for each output mode on the stereo 2.8224 MHz file, against
+# ffmpeg making the same kind of file (rate, sample format, FLAC).
 #
 # usage: bash bench/sigmelt_bench.sh [BUILD_DIR [RUNS]]
 #   BUILD_DIR  an optimised build (default: build; configured and built
@@ -94,8 +96,37 @@ for name in "${order[@]}"; do
     printf "%-13s %9.3f %9.3f %6.2fx %9.3f %9.3f %6.2fx %9.1f %10.1f %10.1f\n",
            n, a, b, b / a, c, d, d / c, r / 1024, cm / 1e6, cw / 1e6 }'
 done
+# mode: sigmelt options and output extension | ffmpeg options and extension
+modes=(
+  "16-bit 44.1k|--bits=16 wav|-ar 44100 -c:a pcm_s16le wav"
+  "24-bit 88.2k|--bits=24 --rate=88200 wav|-ar 88200 -c:a pcm_s24le wav"
+  "24-bit 176.4k|--bits=24 --rate=176400 wav|-ar 176400 -c:a pcm_s24le wav"
+  "steep 24-bit|--filter=steep --bits=24 wav|-ar 44100 -c:a pcm_s24le wav"
+  "steep float|--filter=steep --float wav|-ar 44100 -c:a pcm_f32le wav"
+  "FLAC 16 44.1k|--bits=16 flac|-ar 44100 -sample_fmt s16 -c:a flac flac"
+  "FLAC 24 88.2k|--bits=24 --rate=88200 flac|-ar 88200 -sample_fmt s32 -c:a flac flac"
+)
+echo
+printf '%-14s %9s %9s %7s %9s %9s %7s %9s\n' mode sigmelt_s ffmpeg_s ratio sm_cpu_s ff_cpu_s ratio peak_MiB
+in=$data/stereo-2.8M.dff
+for m in "${modes[@]}"; do
+  IFS='|' read -r name ours theirs <<<"$m"
+  : > "$data/ours.txt"
+  : > "$data/theirs.txt"
+  for ((i = 0; i < runs; i++)); do
+    # shellcheck disable=SC2086
+    timed "$sigmelt" ${ours% *} "$in" "$data/out-sigmelt.${ours##* }" >> "$data/ours.txt"
+    # shellcheck disable=SC2086
+    timed ffmpeg -nostdin -v error -y -i "$in" ${theirs% *} "$data/out-ffmpeg.${theirs##* }" >> "$data/theirs.txt"
+  done
+  awk -v n="$name" -v a="$(cut -d' ' -f1 "$data/ours.txt" | median)" -v b="$(cut -d' ' -f1 "$data/theirs.txt" | median)" \
+      -v c="$(cut -d' ' -f2 "$data/ours.txt" | median)" -v d="$(cut -d' ' -f2 "$data/theirs.txt" | median)" \
+      -v r="$(cut -d' ' -f3 "$data/ours.txt" | sort -n | tail -1)" 'BEGIN {
+    printf "%-14s %9.3f %9.3f %6.2fx %9.3f %9.3f %6.2fx %9.1f\n", n, a, b, b / a, c, d, d / c, r / 1024 }'
+done
+
 cat <<TEXT
-Medians of $runs alternating runs per file. ratio = ffmpeg / sigmelt (above 1:
+Medians of $runs alternating runs per file and per mode. ratio = ffmpeg / sigmelt (above 1:
 sigmelt faster), for wall time and for CPU time (user + system; steadier on a
 busy machine). peak_MiB: largest resident set of sigmelt; main_ms/writer_ms:
 CPU time of sigmelt's main and writer thread in one more run.

@@ -4,16 +4,35 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
+
+#include <strings.h>
 
 
 const char* srcFileName = nullptr;
 const char* outFileName = nullptr;
 int32_t left_index = -1;
 int32_t right_index = -1;
+int32_t out_rate = 44100;
+int32_t out_bits = 16;
+bool out_float = false;
+bool out_dither = false;
+bool out_steep = false;
+double out_gain_db = 0.0;
+bool output_options = false;
 
 void parse_params_reset() {
     srcFileName = outFileName = nullptr;
     left_index = right_index = -1;
+    out_rate = 44100;
+    out_bits = 16;
+    out_float = out_dither = out_steep = output_options = false;
+    out_gain_db = 0.0;
+}
+
+bool flac_destination(const char* name) {
+    const size_t n = std::strlen(name);
+    return n >= 5 && strcasecmp(name + n - 5, ".flac") == 0;
 }
 
 namespace {
@@ -41,6 +60,69 @@ bool read_int(const char** p, int32_t* value) {
     }
     *value = static_cast<int32_t>(negative ? -v : v);
     *p = s;
+    return true;
+}
+
+// A decimal number with an optional sign and fraction, nothing else.
+bool read_decimal(const char* text, double* value) {
+    const char* s = text;
+    if (*s == '+' || *s == '-') ++s;
+    int digits = 0;
+    while (std::isdigit(static_cast<unsigned char>(*s))) ++s, ++digits;
+    if (*s == '.') {
+        ++s;
+        while (std::isdigit(static_cast<unsigned char>(*s))) ++s, ++digits;
+    }
+    if (digits == 0 || *s != '\0') return false;
+    *value = std::strtod(text, nullptr);
+    return true;
+}
+
+// "--name=" followed by one of the words; its index, or -1.
+int pick(std::string_view value, std::initializer_list<std::string_view> words) {
+    int i = 0;
+    for (std::string_view w : words) {
+        if (value == w) return i;
+        ++i;
+    }
+    return -1;
+}
+
+// The output options: true when `arg` is one of them (its value then
+// taken), false when it is none; a bad value ends the process with the usage
+// text and the report.
+bool output_option(const char* prog, const char* arg) {
+    const std::string_view a(arg);
+    auto value_of = [&](std::string_view name) { return a.substr(name.size()); };
+    bool ok = true;
+    if (a.starts_with("--rate=")) {
+        const int i = pick(value_of("--rate="), {"44100", "88200", "176400"});
+        ok = i >= 0;
+        if (ok) out_rate = 44100 << i;
+    } else if (a.starts_with("--bits=")) {
+        const int i = pick(value_of("--bits="), {"16", "24"});
+        ok = i >= 0;
+        if (ok) out_bits = i == 0 ? 16 : 24;
+    } else if (a.starts_with("--filter=")) {
+        const int i = pick(value_of("--filter="), {"gentle", "steep"});
+        ok = i >= 0;
+        if (ok) out_steep = i == 1;
+    } else if (a.starts_with("--gain=")) {
+        double db = 0.0;
+        ok = read_decimal(arg + 7, &db) && db >= -20.0 && db <= 20.0;
+        if (ok) out_gain_db = db;
+    } else if (a == "--float") {
+        out_float = true;
+    } else if (a == "--dither") {
+        out_dither = true;
+    } else {
+        return false;
+    }
+    if (!ok) {
+        usage(prog);
+        report_exit(PARAM_PARSE_ERROR, arg);
+    }
+    output_options = true;
     return true;
 }
 
@@ -78,6 +160,12 @@ int parse_params(int argc, char* argv[]) {
         usage(prog);
         std::printf(
             "\t--channels=L,R\tleft output from source channel L alone, right from channel R alone (-1: the default)\n"
+            "\t--rate=HZ\toutput rate: 44100 (the default), 88200 or 176400\n"
+            "\t--filter=NAME\tat 44100 Hz: gentle (the default) or steep (flat to 20 kHz, 120 dB down from 24.1 kHz)\n"
+            "\t--bits=N\t16 (the default, truncated) or 24 (rounded) bits per sample\n"
+            "\t--float\t32-bit floating-point samples, never clipped\n"
+            "\t--dither\tTPDF dither of one LSB before rounding (16 and 24 bits)\n"
+            "\t--gain=DB\tgain from -20 to +20 dB before quantisation; beyond full scale integer samples saturate\n"
             "\t--help, -h\tthis text\n"
             "\t--version\tthe usage text alone\n");
         std::exit(0);
@@ -87,6 +175,7 @@ int parse_params(int argc, char* argv[]) {
         if (std::strncmp(arg, OPTION_CHANNELS, OPTION_CHANNELS_LEN) == 0) {
             if (!parse_channel_pair(arg + OPTION_CHANNELS_LEN, &left_index, &right_index))
                 report_exit(PARAM_PARSE_ERROR, arg);
+        } else if (output_option(prog, arg)) {
         } else if (srcFileName == nullptr) {
             srcFileName = arg;
         } else if (outFileName == nullptr) {
@@ -97,5 +186,17 @@ int parse_params(int argc, char* argv[]) {
     }
     if (srcFileName == nullptr) report_exit(PARAM_NO_SOURCE);
     if (outFileName == nullptr) report_exit(PARAM_NO_DESTINATION);
+    // Float samples are neither dithered, nor of a bit count, nor in FLAC.
+    if (out_float) {
+        const char* other = nullptr;
+        for (int i = 1; i < argc && other == nullptr; ++i)
+            if (std::strncmp(argv[i], "--bits=", 7) == 0 || std::strcmp(argv[i], "--dither") == 0) other = argv[i];
+        if (other == nullptr && flac_destination(outFileName)) other = outFileName;
+        if (other != nullptr) {
+            usage(prog);
+            report_exit(PARAM_FLOAT_WITH, other);
+        }
+        out_bits = 32;
+    }
     return -1;
 }

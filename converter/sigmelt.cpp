@@ -1,5 +1,7 @@
-// sigmelt: converts a DSDIFF, WSD or DSF file of 1-bit delta-sigma sound into a
-// 16-bit stereo 44.1 kHz RF64 wave file. The main thread reads blocks, runs
+// sigmelt: converts a DSDIFF, WSD or DSF file of 1-bit delta-sigma sound
+// into a 16-bit stereo 44.1 kHz RF64 wave file, or with the output options
+// into 16-bit, 24-bit or float samples at 44.1, 88.2 or 176.4 kHz, in an
+// RF64 wave or a FLAC file. The main thread reads blocks, runs
 // the decimation filter and puts PCM frames into the ring buffer; a writer
 // thread takes contiguous runs out of it and writes them to the file.
 #include "sigmelt.h"
@@ -25,6 +27,10 @@
 #include "dsdiff.h"
 #include "dsf.h"
 #include "dst.h"
+#include "flacout.h"
+#include "outputsets.h"
+#include "pcmout.h"
+#include "pcmstage.h"
 #include "parse_param.h"
 #include "report.h"
 #include "ringbuffer.h"
@@ -89,6 +95,15 @@ std::atomic<uint64_t> frames_in_file{0};
 // The source's tags as wave chunks, written after the sound; empty when it
 // has none, and the file is then header and sound alone.
 std::vector<uint8_t> tag_chunks;
+// The same tags as a FLAC file's Vorbis comments.
+std::vector<std::string> tag_comments;
+
+// The output side. The default run keeps its own 16-bit path, header and
+// frame size; the output options and FLAC go through pcmout.
+bool shaped = false;      // output options given, or a FLAC destination
+bool flac_out = false;
+int32_t frame_bytes = FRAME_BYTES;
+int32_t filter_rate = 44100;  // the decimator's output rate
 
 void interrupt(int signal) {
     interrupt_signal.store(signal);
@@ -106,10 +121,24 @@ void catch_signals() {
 
 // ---- writer thread -------------------------------------------------------
 
+WavShape shape_of(uint64_t frames, uint64_t after_sound) {
+    return {frames, static_cast<uint32_t>(out_rate), static_cast<uint16_t>(out_bits), out_float, after_sound};
+}
+
+uint64_t header_size() { return shaped ? wav_header_size(shape_of(0, 0)) : WAV_HEADER_SIZE; }
+
+// The wave header, or at the start of a FLAC file its encoder.
+bool write_header(uint64_t frames, uint64_t after_sound) {
+    if (flac_out)
+        return flacout_begin(fpOutFile, static_cast<uint32_t>(out_rate), static_cast<uint32_t>(out_bits), tag_comments);
+    return (shaped ? writeWavHeaderShape(fpOutFile, shape_of(frames, after_sound))
+                   : writeWavHeader(fpOutFile, frames, after_sound)) != 0;
+}
+
 // Appends the tag chunks after the last whole frame; returns their bytes, or
 // 0 after a failure, the file then ending with the sound again.
 uint64_t write_tags(uint64_t frames) {
-    const off_t end = static_cast<off_t>(WAV_HEADER_SIZE + frames * FRAME_BYTES);
+    const off_t end = static_cast<off_t>(header_size() + frames * static_cast<uint64_t>(frame_bytes));
     if (tag_chunks.empty()) return 0;
     if (fseeko(fpOutFile, end, SEEK_SET) == 0 && ftruncate(fileno(fpOutFile), end) == 0 &&
         std::fwrite(tag_chunks.data(), 1, tag_chunks.size(), fpOutFile) == tag_chunks.size())
@@ -130,11 +159,12 @@ void file_out_loop() {
     prctl(PR_SET_TIMERSLACK, 1000000UL);
 #endif
     Ringbuffer* rb = soundbuffer;
-    if (!writeWavHeader(fpOutFile, PLACEHOLDER_FRAMES)) {
+    if (!write_header(PLACEHOLDER_FRAMES, 0)) {
         // Nothing can be written after a header that did not go out, and
         // the piece of it that did would claim the placeholder's 16 GiB of
         // sound: leave the file empty instead.
         write_failed.store(true);
+        if (flac_out) flacout_end();
         std::clearerr(fpOutFile);
         if (ftruncate(fileno(fpOutFile), 0) != 0) {
         }
@@ -151,12 +181,12 @@ void file_out_loop() {
         }
         const uint32_t n = ringbuffer_run(rb);
         // The stream is unbuffered: what fwrite counts has reached the file.
-        const size_t written =
-            std::fwrite(rb->buffer + rb->read_pos.load(std::memory_order_relaxed), 1, n, fpOutFile);
+        const uint8_t* run = rb->buffer + rb->read_pos.load(std::memory_order_relaxed);
+        const size_t written = !flac_out ? std::fwrite(run, 1, n, fpOutFile) : flacout_write(run, n) ? n : 0;
         ringbuffer_advance(rb, static_cast<uint32_t>(written));
         bytes_written += written;
         if (written != n) {
-            if (std::ferror(fpOutFile)) {
+            if (flac_out || std::ferror(fpOutFile)) {
                 write_failed.store(true);
                 break;
             }
@@ -167,16 +197,22 @@ void file_out_loop() {
         usleep(1);
     }
     thread_end_flag.store(-1);
-    const uint64_t frames = bytes_written / FRAME_BYTES;
+    const uint64_t frames = bytes_written / static_cast<uint64_t>(frame_bytes);
+    if (flac_out) {
+        // The encoder counts the frames itself and puts them into STREAMINFO.
+        if (!flacout_end()) write_failed.store(true);
+        frames_in_file.store(frames);
+        return;
+    }
     if (write_failed.load()) {
         // Cut a partly written frame so that the file ends where the header
         // says.
         std::clearerr(fpOutFile);
-        if (ftruncate(fileno(fpOutFile), static_cast<off_t>(WAV_HEADER_SIZE + frames * FRAME_BYTES)) != 0) {
+        if (ftruncate(fileno(fpOutFile), static_cast<off_t>(header_size() + frames * frame_bytes)) != 0) {
         }
     }
     const uint64_t trailing = write_failed.load() ? 0 : write_tags(frames);
-    if (!writeWavHeader(fpOutFile, frames, trailing)) write_failed.store(true);
+    if (!write_header(frames, trailing)) write_failed.store(true);
     frames_in_file.store(frames);
 }
 
@@ -300,6 +336,50 @@ void produce_pass(uint8_t* block, int32_t block_bytes) {
     // away, on a busy machine for a whole time slice.
 }
 
+// The output options' producer: blocks go through the decimator a batch at
+// a time, then through the half-rate stage of the steep filter and pcmout.
+constexpr int32_t BATCH_BLOCKS = 64;
+std::array<uint8_t, BATCH_BLOCKS * LARGEST_BLOCK_BYTES> batch;
+
+// Reads up to `want` blocks into the batch, counted by the rule of
+// read_block: the number of blocks, 0 at the end of the input. (What the
+// missing bytes of a short last group hold does not matter: a block takes
+// no part in its own call's result, and no call follows the last.)
+int32_t read_blocks(int32_t block_bytes, int32_t want) {
+    const size_t size = static_cast<size_t>(block_bytes);
+    const size_t got = read_source(batch.data(), size * static_cast<size_t>(want));
+    const size_t rest = got % size;
+    return static_cast<int32_t>(got / size + (rest != 0 && block_complete(rest, size, static_cast<size_t>(channels))));
+}
+
+// As produce_pass, a batch at a time.
+void produce_shaped_pass(int32_t block_bytes) {
+    float values[2 * BATCH_BLOCKS];
+    uint8_t frames[8 * BATCH_BLOCKS];
+    for (int i = 0; i < BURST_FRAMES; i += BATCH_BLOCKS) {
+        if (ringbuffer_space(soundbuffer) < static_cast<int32_t>(sizeof frames) + 16) {
+            usleep(10);
+            return;
+        }
+        const int32_t n = read_blocks(block_bytes, BATCH_BLOCKS);
+        if (n == 0) {
+            ringbuffer_finish(soundbuffer);
+            usleep(10);
+            return;
+        }
+        coeff_deltasigma_run(batch.data(), n, values);
+        outsamples += static_cast<uint64_t>(n) * (OUTSAMPLES_PER_SECOND / static_cast<uint64_t>(filter_rate));
+        uint32_t bytes = 0;
+        for (int32_t k = 0; k < n; ++k) {
+            const float* lr = values + 2 * k;
+            if (out_steep && (lr = pcm_stage(lr)) == nullptr) continue;
+            pcmout_frame(lr, frames + bytes);
+            bytes += static_cast<uint32_t>(frame_bytes);
+        }
+        ringbuffer_put(soundbuffer, frames, bytes);
+    }
+}
+
 // ---- start-up ------------------------------------------------------------
 
 // The tags of a DSF or DSDIFF source, wherever they are in the file; the
@@ -313,6 +393,10 @@ void read_tags(FILE* src) {
     // A file that cannot go back to its sound cannot be converted either.
     if (fseeko(src, sound, SEEK_SET) != 0) report_exit(SIGMELT_NOT_DSD, srcFileName);
     tag_chunks = waveTagChunks(tags);
+    tag_comments.clear();
+    for (const auto& [name, value] : {std::pair("TITLE=", &tags.title), std::pair("ARTIST=", &tags.artist),
+                                      std::pair("ALBUM=", &tags.album), std::pair("DATE=", &tags.year)})
+        if (!value->empty()) tag_comments.push_back(name + *value);
 }
 
 void open_source() {
@@ -381,6 +465,26 @@ void open_destination() {
     std::setvbuf(fpOutFile, nullptr, _IONBF, 0);
 }
 
+// The filter and sample path for the output: the decimator's rows for the
+// output rate (the steep 44.1 kHz output halves its 88.2 kHz one), the
+// frame size, FLAC or wave.
+void prepare_output() {
+    flac_out = flac_destination(outFileName);
+    shaped = output_options || flac_out;
+    if (out_steep && out_rate != 44100) out_steep = false;  // one set serves each higher rate
+    filter_rate = out_steep ? 88200 : out_rate;
+    if (!coeff_deltasigma_init_from(coeff_rows_for_output(filter_rate), static_cast<int32_t>(heltz), channels) ||
+        (out_steep && !pcm_stage_init(coeff_FDA_88k_44k, 255)))
+        report_exit(SIGMELT_FILTER_INIT);
+    if (!shaped) return;
+    pcmout_init(out_bits, out_dither, out_gain_db);
+    frame_bytes = pcmout_frame_bytes();
+    // A ring of whole frames, so that every run the writer takes is too.
+    ringbuffer_destroy(&soundbuffer);
+    soundbuffer = ringbuffer_new(RING_BYTES, static_cast<uint32_t>(frame_bytes));
+    if (soundbuffer == nullptr) report_exit(SIGMELT_RING);
+}
+
 }  // namespace
 
 void sigmelt_reset() {
@@ -395,12 +499,16 @@ void sigmelt_reset() {
     wsd_info = {};
     dsf_info = {};
     tag_chunks.clear();
+    tag_comments.clear();
     heltz = byte_len = sound_remaining = outsamples = 0;
     last_sec = -1;
     fpOutFile = nullptr;
     frames_in_file = 0;
     readahead_pos = readahead_len = 0;
     ringbuffer_destroy(&soundbuffer);
+    shaped = flac_out = false;
+    frame_bytes = FRAME_BYTES;
+    filter_rate = 44100;
 }
 
 int main(int argc, char* argv[]) {
@@ -410,6 +518,7 @@ int main(int argc, char* argv[]) {
     if (soundbuffer == nullptr) report_exit(SIGMELT_RING);
 
     parse_params(argc, argv);
+    if (flac_destination(outFileName) && !flacout_available()) report_exit(SIGMELT_NO_FLAC, outFileName);
     open_source();
     check_source();
     set_routing();
@@ -423,7 +532,7 @@ int main(int argc, char* argv[]) {
     util_display_fileinfo(1, 1, seconds, srcFileName);
 
     open_destination();
-    if (!coeff_deltasigma_init(static_cast<int32_t>(heltz), channels)) report_exit(SIGMELT_FILTER_INIT);
+    prepare_output();
 
     std::thread writer;
     // The writer starts with the signals blocked, so that they reach this
@@ -439,7 +548,7 @@ int main(int argc, char* argv[]) {
     }
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
 
-    const int32_t block_bytes = block_bytes_for(channels, heltz);
+    const int32_t block_bytes = block_bytes_for(channels, heltz) / (filter_rate / 44100);
     std::array<uint8_t, LARGEST_BLOCK_BYTES> block{};
     for (;;) {
         if (thread_end_flag.load() != 0 || interrupted.load() != 0) break;
@@ -448,7 +557,8 @@ int main(int argc, char* argv[]) {
             usleep(500);
             continue;
         }
-        produce_pass(block.data(), block_bytes);
+        if (shaped) produce_shaped_pass(block_bytes);
+        else produce_pass(block.data(), block_bytes);
     }
 
     std::printf("%s\n", UTIL_CLEAR_LINE);
@@ -461,6 +571,7 @@ int main(int argc, char* argv[]) {
     if (std::fclose(fpOutFile) != 0) write_failed.store(true);
     fpOutFile = nullptr;
     std::printf("\n");
+    if (output_options) pcmout_print_peak(stdout);
     std::fflush(stdout);
 
     ringbuffer_destroy(&soundbuffer);
@@ -474,8 +585,8 @@ int main(int argc, char* argv[]) {
         const uint64_t frames = frames_in_file.load();
         std::fprintf(stderr, "interrupted by %s: %s holds the first %llu frames (%llu.%03llu s)\n",
                      signal == SIGTERM ? "SIGTERM" : signal == SIGHUP ? "SIGHUP" : "SIGINT", outFileName,
-                     static_cast<unsigned long long>(frames), static_cast<unsigned long long>(frames / 44100),
-                     static_cast<unsigned long long>(frames % 44100 * 1000 / 44100));
+                     static_cast<unsigned long long>(frames), static_cast<unsigned long long>(frames / out_rate),
+                     static_cast<unsigned long long>(frames % out_rate * 1000 / out_rate));
         return 128 + (signal != 0 ? signal : SIGINT);
     }
     return 0;

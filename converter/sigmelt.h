@@ -17,6 +17,7 @@ constexpr Report SIGMELT_RATE{"sigmelt", 143, 144, "sampling rate %lldHz is not 
 constexpr Report SIGMELT_LEFT_INDEX{"sigmelt", 147, 148, "left channel index %d is larger than file channels %d\n"};
 constexpr Report SIGMELT_RIGHT_INDEX{"sigmelt", 151, 152, "right channel index %d is larger than file channels %d\n"};
 constexpr Report SIGMELT_SAME_FILE{"sigmelt", 160, 161, "destination %s is the source file\n"};
+constexpr Report SIGMELT_NO_FLAC{"sigmelt", 170, 171, "FLAC output is not built into this program: %s\n"};
 constexpr Report SIGMELT_FILE_TYPE{"sigmelt", 226, 227, "unknown file type\n"};
 constexpr Report SIGMELT_WRITE_ERROR{"sigmelt", 240, 241, "write error on %s\n"};
 constexpr Report SIGMELT_CORRUPT_FRAME{"sigmelt", 250, 251, "%s holds the sound before the corrupt frame of %s\n"};

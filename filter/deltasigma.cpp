@@ -48,12 +48,16 @@ int32_t add_count[2];
 // these lists instead of testing the flags.
 int32_t side_channels[2][DSD_MAX_CHANNELS];
 
-// The lookup table, laid out [byte position][byte value][slot offset]: only
-// the rows in use are stored, so the 256 rows of one byte position are
+// The lookup table, laid out [byte position][byte value][31 - slot offset]:
+// only the rows in use are stored, so the 256 rows of one byte position are
 // contiguous and successive lookups do not fight over the same cache sets.
+// The offsets run backwards, the order in which their outputs fall due.
 alignas(64) float coeff_work[MAX_BLOCK_BYTES * 256 * SLOTS];
 
-// The ring of partial outputs, per side.
+// The partial outputs, per side, in the order they fall due: sum[side][k]
+// is complete k + 1 calls from now. (The ring of slots walked backwards,
+// turned so that the slot read next always comes first: every partial
+// output gets the same additions in the same order.)
 alignas(64) float sum[2][SLOTS];
 int32_t data_index;
 float result[2];
@@ -62,6 +66,8 @@ float result[2];
 // from what the processor has.
 #if DELTASIGMA_X86_64
 constexpr AccumulateFn accumulate_levels[] = {accumulate_portable, accumulate_avx2, accumulate_avx512};
+constexpr RunFn run_levels[] = {run_portable, run_avx2, run_avx512};
+
 
 int32_t best_vector_level() {
     __builtin_cpu_init();
@@ -71,6 +77,7 @@ int32_t best_vector_level() {
 }
 #else
 constexpr AccumulateFn accumulate_levels[] = {accumulate_portable};
+constexpr RunFn run_levels[] = {run_portable};
 
 int32_t best_vector_level() { return 0; }
 #endif
@@ -86,6 +93,10 @@ int32_t coeff_deltasigma_vector_level(int32_t highest) {
 }
 
 int32_t coeff_deltasigma_init(int32_t rate, int32_t channel_count) {
+    return coeff_deltasigma_init_from(s_coeff_infos, rate, channel_count);
+}
+
+int32_t coeff_deltasigma_init_from(const CoeffInfo* rows, int32_t rate, int32_t channel_count) {
     // The routing table has room for DSD_MAX_CHANNELS entries only.
     if (channel_count > DSD_MAX_CHANNELS) return 0;
 
@@ -99,7 +110,7 @@ int32_t coeff_deltasigma_init(int32_t rate, int32_t channel_count) {
         if (channel_divides[c].to_right) side_channels[1][add_count[1]++] = c;
     }
 
-    const CoeffInfo* row = s_coeff_infos;
+    const CoeffInfo* row = rows;
     while (row->rate >= 0 && row->rate != rate) ++row;
     if (row->rate < 0) return 0;
 
@@ -117,7 +128,7 @@ int32_t coeff_deltasigma_init(int32_t rate, int32_t channel_count) {
     std::memcpy(h, row->coeffs, sizeof(float) * (n - 1));
     h[n - 1] = 0.0f;
 
-    const int32_t block_bytes = 8 * row->rate_multiple;
+    const int32_t block_bytes = row->history_bytes / SLOTS;
     for (int v = 0; v < 256; ++v) {
         for (int32_t group = 0; group < n / 8; ++group) {
             const int32_t r = group % block_bytes;
@@ -127,7 +138,7 @@ int32_t coeff_deltasigma_init(int32_t rate, int32_t channel_count) {
             // counts +1, a clear bit -1.
             float acc = 0.0f;
             for (int j = 0; j < 8; ++j) acc += ((v >> (7 - j)) & 1) ? taps[j] : -taps[j];
-            coeff_work[(r * 256 + v) * SLOTS + q] = acc;
+            coeff_work[(r * 256 + v) * SLOTS + (SLOTS - 1 - q)] = acc;
         }
     }
 
@@ -141,7 +152,7 @@ float* coeff_deltasigma(const uint8_t* block) {
         result[0] = result[1] = 0.0f;
         return result;
     }
-    const int32_t block_bytes = 8 * p_coeff_info->rate_multiple;
+    const int32_t block_bytes = p_coeff_info->history_bytes / SLOTS;
 
     if (vector_level < 0) vector_level = best_vector_level();
     alignas(64) float acc[2][SLOTS];
@@ -149,19 +160,34 @@ float* coeff_deltasigma(const uint8_t* block) {
                          {add_count[0], add_count[1]}};
     accumulate_levels[vector_level](a, block, acc);
 
-    // Walk the ring backwards: the slot read now was filled over the last
-    // 32 calls and is complete.
-    const int32_t p = (SLOTS - data_index) % SLOTS;
+    // The output due now was filled over the last 32 calls and is complete.
+    // acc[side][j] holds slot offset 31 - j, due in j + 1 calls: offset i
+    // is read in 32 - i calls, offset 0, the oldest taps, in 32 into a slot
+    // just emptied (0 + x, as the ring had it, keeps a -0 from coming out).
     for (int side = 0; side < 2; ++side) {
         const int32_t count = add_count[side];
-        result[side] = count != 0 ? sum[side][p] / static_cast<float>(count) : 0.0f;
-        sum[side][p] = 0.0f;
-        // Offset 0, the oldest taps, goes into the slot just emptied, which
-        // is read again in 32 calls; offset i is read in 32 - i calls.
-        for (int32_t i = 0; i < SLOTS - p; ++i) sum[side][p + i] += acc[side][i];
-        for (int32_t i = SLOTS - p; i < SLOTS; ++i) sum[side][p + i - SLOTS] += acc[side][i];
+        result[side] = count != 0 ? sum[side][0] / static_cast<float>(count) : 0.0f;
+        float* due = sum[side];
+        const float* share = acc[side];
+        for (int32_t k = 0; k < SLOTS - 1; ++k) due[k] = due[k + 1] + share[k];
+        due[SLOTS - 1] = 0.0f + share[SLOTS - 1];
     }
 
     data_index = (data_index + 1) % SLOTS;
     return result;
+}
+
+void coeff_deltasigma_run(const uint8_t* blocks, int32_t n, float* out) {
+    if (n <= 0) return;
+    if (p_coeff_info == nullptr) {
+        std::memset(out, 0, sizeof(float) * 2 * static_cast<size_t>(n));
+        return;
+    }
+    if (vector_level < 0) vector_level = best_vector_level();
+    const Accumulation a{coeff_work, p_coeff_info->history_bytes / SLOTS, channels,
+                         {side_channels[0], side_channels[1]}, {add_count[0], add_count[1]}};
+    run_levels[vector_level](a, sum, blocks, n, out);
+    result[0] = out[2 * n - 2];
+    result[1] = out[2 * n - 1];
+    data_index = (data_index + n) % SLOTS;
 }

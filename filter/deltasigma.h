@@ -38,6 +38,10 @@ extern ChannelSwitch channel_switches[DSD_MAX_CHANNELS];
 // coefficient set serves the rate.
 int32_t coeff_deltasigma_init(int32_t rate, int32_t channel_count);
 
+// The same with the rows of another table (outputsets.h), whose blocks are
+// history_bytes / 32 bytes of each channel.
+int32_t coeff_deltasigma_init_from(const CoeffInfo* rows, int32_t rate, int32_t channel_count);
+
 // Limits the vector instructions of coeff_deltasigma to at most `highest`
 // (0 four lanes: SSE2 on x86-64, Advanced SIMD on aarch64; 1 AVX2 and
 // 2 AVX-512F, on x86-64 only) and returns the level now in use, which is
@@ -46,6 +50,10 @@ int32_t coeff_deltasigma_init(int32_t rate, int32_t channel_count);
 // benchmarks.
 int32_t coeff_deltasigma_vector_level(int32_t highest);
 
-// Consumes one block (channel_count x 8 x rate_multiple bytes, interleaved)
+// Consumes one block (channel_count x history_bytes / 32 bytes, interleaved)
 // and returns {left, right}, valid until the next call.
 float* coeff_deltasigma(const uint8_t* block);
+
+// n calls of coeff_deltasigma at once over n consecutive blocks, with the
+// same results: {left, right} of call i into out[2 i] and out[2 i + 1].
+void coeff_deltasigma_run(const uint8_t* blocks, int32_t n, float* out);

@@ -7,4 +7,8 @@ __attribute__((target("avx2"))) void accumulate_avx2(const Accumulation& a, cons
                                                       float (*acc)[SLOTS]) {
     accumulate_lanes<8>(a, block, acc);
 }
+__attribute__((target("avx2"))) void run_avx2(const Accumulation& a, float (*due)[SLOTS],
+                                               const uint8_t* blocks, int32_t n, float* out) {
+    run_lanes<8>(a, due, blocks, n, out);
+}
 #endif

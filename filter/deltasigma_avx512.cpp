@@ -7,4 +7,8 @@ __attribute__((target("avx512f"))) void accumulate_avx512(const Accumulation& a,
                                                            float (*acc)[SLOTS]) {
     accumulate_lanes<16>(a, block, acc);
 }
+__attribute__((target("avx512f"))) void run_avx512(const Accumulation& a, float (*due)[SLOTS],
+                                                    const uint8_t* blocks, int32_t n, float* out) {
+    run_lanes<16>(a, due, blocks, n, out);
+}
 #endif

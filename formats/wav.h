@@ -1,5 +1,7 @@
 // RF64 wave header for 16-bit stereo PCM at 44100 Hz: 84 bytes, sizes in
-// the ds64 chunk.
+// the ds64 chunk. The same for other rates and sample formats: 84 bytes
+// for 16 bits, and 104 bytes with WAVE_FORMAT_EXTENSIBLE for 24-bit PCM and
+// 32-bit float, whose format tags go into its subformat.
 #pragma once
 
 #include <cstdint>
@@ -40,3 +42,23 @@ std::span<const HeaderField<WavSizes>> wav_layout();
 // (the tags), which the RIFF size counts. Returns -1 on success, 0 after
 // reporting a write failure; a failing seek ends the process.
 int writeWavHeader(FILE* f, uint64_t frames, uint64_t after_sound = 0);
+
+// Any stereo output: frames, rate, bits per sample (16, 24, or 32 with
+// is_float), and the bytes of the chunks after the sound.
+struct WavShape {
+    uint64_t frames;
+    uint32_t rate;
+    uint16_t bits;
+    bool is_float;
+    uint64_t after_sound;  // as in WavSizes
+};
+
+constexpr int WAV_EXTENSIBLE_HEADER_SIZE = 104;
+constexpr int wav_header_size(const WavShape& s) { return s.bits == 16 ? WAV_HEADER_SIZE : WAV_EXTENSIBLE_HEADER_SIZE; }
+
+// The header for a shape, field by field.
+std::span<const HeaderField<WavShape>> wav_shape_layout(const WavShape& s);
+
+// As writeWavHeader, for any shape; {frames, 44100, 16, false, n} writes
+// the same bytes as writeWavHeader(f, frames, n).
+int writeWavHeaderShape(FILE* f, const WavShape& s);

@@ -170,3 +170,111 @@ TEST_F(Melt, InterruptAndSourceShapes) {
 }
 
 }  // namespace
+
+// ---- output options ----
+namespace {
+struct Out : Melt {
+    Wave w;  // the last run's output: a wave file whose header counts the frames it holds
+    void make(const Args& a) {
+        const ts::Result r = melt(a);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const Bytes b = ts::read_file(p(a.back()));
+        w = {};
+        ASSERT_TRUE(!wave_parse(b, w) && b.size() == w.data_offset + w.data_size && w.data_size == w.frames * w.bits / 4);
+    }
+    Tone tone(int side, double freq) const {
+        Tone t;
+        EXPECT_TRUE(tone_fit(wave_channel(w, side), w.rate, freq, w.rate / 10, w.frames, t));
+        return t;
+    }
+};
+}  // namespace
+
+// Refusals print the usage first; -h shows every option; a run with an option ends with the peak line.
+TEST_F(Out, OptionValuesHelpAndPeakLine) {
+    const std::string prog = ts::bin("sigmelt");
+    const std::string use = "usage:\t" + prog + " --version\n\t" + prog + " [--channels=#,#] source_delta_sigma_file destination_wav_file\n\n";
+    ASSERT_TRUE(ts::gen({"--seconds=0.3", "--tone=all:1000:0.5", p("s")}));
+    const struct { Args args; int status; std::string err, out = ""; } rows[] = {
+        {{"--bits=32", "s", "o"}, 39, "parse error arg --bits=32\n"}, {{"--rate=48000", "s", "o"}, 39, "parse error arg --rate=48000\n"},
+        {{"--filter=", "s", "o"}, 39, "parse error arg --filter=\n"}, {{"s", "o", "--gain=20.01"}, 39, "parse error arg --gain=20.01\n"},
+        {{"--gain=1e1", "s", "o"}, 39, "parse error arg --gain=1e1\n"}, {{"--gain=-", "s", "o"}, 39, "parse error arg --gain=-\n"},
+        {{"--float", "--bits=24", "s", "o"}, 63, "--float cannot be combined with --bits=24\n"},
+        {{"--dither", "s", "--float", "o"}, 63, "--float cannot be combined with --dither\n"},
+        {{"--float", "s", "o.FLAC"}, 63, "--float cannot be combined with o.FLAC\n"},
+        {{"--gain=-20", "--bits=24", "s", "o"}, 0, "", "peak -26.02 dBFS, 0 samples clipped\n"},
+        {{"--gain=+20.0", "s", "o"}, 0, "", "peak 13.98 dBFS, 2"}, {{"--float", "--gain=20", "s", "o"}, 0, "", "peak 13.98 dBFS, 0 samples clipped\n"}};
+    for (const auto& c : rows) {
+        const ts::Result r = melt(c.args);
+        const bool failed = c.status != 0;
+        EXPECT_TRUE(r.status == c.status && r.err == (failed ? ts::report("parse_param", c.status - 1, c.err) : "") &&
+                    (failed ? r.out == use : r.out.find("\n\n" + c.out) != std::string::npos) && ts::exists(o) != failed)
+            << c.args[0] << " " << r.status << "\n" << r.out << r.err;
+        unlink(o.c_str());
+    }
+    const std::string help = melt({"--help"}).out;
+    for (const char* option : {"--channels=", "--rate=", "--filter=", "--bits=", "--float", "--dither", "--gain=", "--help", "--version"})
+        EXPECT_NE(help.find(std::string("\n\t") + option), std::string::npos) << option;
+}
+
+// Per input rate: 1 kHz at 0.5 on channel 0 (level, THD+N from 20 Hz to 20 kHz), 20 kHz at 0.5 on 1 (flat), and on 2 to 4 at 0.25
+// the tone whose alias falls on 19 kHz for each mode (output rate - 20 kHz + 1 kHz), at least 120 dB down.
+TEST_F(Out, RatesAndSteepFilterLevelNoiseFlatnessAliases) {
+    const struct { Args opt; int alias; double thd_n; } modes[] = {
+        {{"--bits=24", "--rate=88200"}, 2, -115}, {{"--bits=24", "--rate=176400"}, 3, -115}, {{"--bits=24", "--filter=steep"}, 4, -112}};
+    for (const std::string rate : {"2822400", "5644800", "11289600"}) {
+        ASSERT_TRUE(ts::gen({"--rate=" + rate, "--channels=5", "--seconds=0.6", "--tone=0:1000:0.5", "--tone=1:20000:0.5", "--tone=2:69200:0.25",
+                             "--tone=3:157400:0.25", "--tone=4:25100:0.25", p("s")}));
+        for (const auto& m : modes) {
+            make(m.opt + Args{"--channels=0,1", "s", "o"});
+            const double level = 20 * std::log10(tone(0, 1000).amplitude / 0.5), flat = 20 * std::log10(tone(1, 20000).amplitude / 0.5);
+            const double noise = thd_n_db(wave_channel(w, 0), w.rate, 1000, w.rate / 10, w.frames, 20, 20000);
+            make(m.opt + Args{"--channels=" + std::to_string(m.alias) + ",0", "s", "o"});
+            const double alias = 20 * std::log10(tone(0, 19000).amplitude / 0.25);
+            EXPECT_TRUE(std::abs(level) < 0.01 && std::abs(flat) < 0.01 && noise < m.thd_n && alias < -120)
+                << rate << " " << m.opt.back() << ": " << level << " " << flat << " " << noise << " " << alias;
+        }
+    }
+}
+
+// 16 bits with dither: THD+N of standard TPDF noise (1 LSB each of two uniform parts) and no harmonic; the same bytes every run.
+// --gain=6 raises the level by 6.00 dB, and every mode gives the default's level.
+TEST_F(Out, DitherGainAndLevels) {
+    ASSERT_TRUE(ts::gen({"--seconds=2", "--tone=all:1000:0.5", p("s")}));
+    make({"--dither", "s", "o"});
+    const Bytes first = ts::read_file(o);
+    EXPECT_LT(thd_n_db(wave_channel(w, 0), w.rate, 1000, w.rate / 10, w.frames, 20, 20000), -87.5);
+    for (int k = 2; k <= 20; ++k) {
+        Tone t;
+        EXPECT_TRUE(tone_fit(wave_channel(w, 0), w.rate, 1000.0 * k, w.rate / 10, w.frames, t) && t.amplitude < 0.5e-6) << k << " " << t.amplitude;
+    }
+    make({"--dither", "s", "o"});
+    EXPECT_EQ(ts::read_file(o), first);
+    const double level = tone(0, 1000).amplitude;
+    make({"s", "o"});
+    EXPECT_NEAR(20 * std::log10(tone(0, 1000).amplitude / level), 0, 0.01);
+    for (const Args& a : {Args{"--float"}, Args{"--gain=0", "--bits=24"}, Args{"--bits=16"}, Args{"--gain=6", "--bits=24"}}) {
+        make(a + Args{"s", "o"});
+        EXPECT_NEAR(20 * std::log10(tone(0, 1000).amplitude / level), a[0] == "--gain=6" ? 6 : 0, 0.01) << a[0];
+    }
+}
+
+// A FLAC destination that stops taking data at its first frame or later: the write-error report and its status.
+TEST_F(Out, FlacWriteFailure) {
+    if (!DSD_FLAC) GTEST_SKIP() << "built without libFLAC";
+    ASSERT_TRUE(ts::gen({"--seconds=2", "--tone=all:1000:0.5", p("s")}));
+    for (int64_t limit : {200, 30000}) {  // the report, captured in a file, fits below either
+        const ts::Result r = melt({"--bits=24", "s", "o.flac"}, limit);
+        EXPECT_TRUE(r.status == 241 && r.err.ends_with(ts::report("sigmelt", 240, "write error on o.flac\n"))) << limit << " " << r.status << r.err;
+    }
+}
+
+// --bits=16 alone goes the options' way (batches of 64 blocks) to the default run's very file, the short last group first in its
+// batch or not.
+TEST_F(Out, SixteenBitsGiveTheDefaultFile) {
+    for (const std::string cut : {"--truncate=1169", "--truncate=1745"}) {  // 130-byte header, 64 or 100 blocks of 16 bytes, 15 bytes
+        ASSERT_TRUE(ts::gen({"--bytes=8000", "--random=all:7", cut, p("s")}) && melt({"s", "d"}).status == 0);
+        make({"--bits=16", "s", "o"});
+        EXPECT_TRUE(ts::read_file(o) == ts::read_file(p("d")) && w.frames == (cut == "--truncate=1169" ? 65u : 101u)) << cut << " " << w.frames;
+    }
+}

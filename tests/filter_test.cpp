@@ -4,6 +4,8 @@
 #include "coeffgen_design.h"
 #include "deltasigma.h"
 #include "modulator.h"
+#include "outputsets.h"
+#include "pcmstage.h"
 #include "support.h"
 #include "wavetone.h"
 ChannelSwitch channel_switches[DSD_MAX_CHANNELS];  // owned by the converter, read by coeff_deltasigma_init
@@ -43,8 +45,8 @@ struct Plain {
 };
 // The decimator, initialised by the caller, over 100 random blocks: the plain loops' bits, and near the direct form: per side
 // the mean over its channels of sum h[t] b((m - 32) 8 B + t) at call m, b = +-1 and 0 before the stream. Refusals leave it be.
-void expect_bit_exact(int rate, int k, unsigned seed) {
-    Plain plain{at(rate), k};
+void expect_bit_exact(int rate, int k, unsigned seed, Set set) {
+    Plain plain{set, k};
     const int size = k * plain.s.block, bits = 8 * plain.s.block;  // one call's bytes, and bits of a channel
     std::vector<uint8_t> data(size_t(100 * size));
     for (auto& b : data) b = uint8_t((seed = seed * 1103515245 + 12345) >> 16);
@@ -70,8 +72,51 @@ TEST(Decimator, BitExactWithThePlainLoopsAtEveryVectorLevelNearTheDirectFormRefu
             for (const auto& r : routings) {
                 route(r.left, r.right);
                 ASSERT_TRUE(coeff_deltasigma_vector_level(level) == level && coeff_deltasigma_init(rate, r.k) == -1);
-                expect_bit_exact(rate, r.k, unsigned(rate + r.k));
+                expect_bit_exact(rate, r.k, unsigned(rate + r.k), at(rate));
             }
+}
+// The rows of the higher output rates as exact, their blocks a quarter or half of the 44.1 kHz ones; and every row run in
+// batches of 1 to 7 calls gives the bits of call after call.
+TEST(Decimator, HigherRateRowsAndBatchesAsExactAtEveryVectorLevel) {
+    for (int level = 0, best = coeff_deltasigma_vector_level(99); level <= best; ++level)
+        for (const CoeffInfo* rows : {s_coeff_infos, s_coeff_infos_88k, s_coeff_infos_176k})
+            for (const CoeffInfo* row = rows; row->rate > 0; ++row) {
+                route(0b101, 0b110);
+                ASSERT_TRUE(coeff_deltasigma_vector_level(level) == level && coeff_deltasigma_init_from(rows, row->rate, 3) == -1);
+                if (rows != s_coeff_infos) expect_bit_exact(row->rate, 3, unsigned(row->filter_len), {row->coeffs, row->filter_len, row->history_bytes / 32});
+                const int size = 3 * row->history_bytes / 32, n = 100;
+                std::vector<uint8_t> data(size_t(n * size));
+                for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 2654435761u >> 13);
+                std::vector<float> one, many(2 * n);
+                coeff_deltasigma_init_from(rows, row->rate, 3);
+                for (int m = 0; m < n; ++m)
+                    if (const float* y = coeff_deltasigma(&data[size_t(m * size)])) one.insert(one.end(), y, y + 2);
+                coeff_deltasigma_init_from(rows, row->rate, 3);
+                for (int m = 0, b = 1; m < n; m += b, b = b % 7 + 1) coeff_deltasigma_run(&data[size_t(m * size)], std::min(b, n - m), &many[size_t(2 * m)]);
+                EXPECT_EQ(std::memcmp(one.data(), many.data(), 8 * n), 0) << row->rate << " level " << level;
+            }
+}
+// The half-rate stage: every second pair out, near the plain double sum of taps over the last inputs (oldest to index 0, the
+// zero padding in front), at every vector level; counts out of range refused.
+TEST(PcmStage, HalvesTheRateNearThePlainDoubleSumAtEveryVectorLevel) {
+    EXPECT_TRUE(pcm_stage_init(coeff_FDA_88k_44k, 0) == 0 && pcm_stage_init(coeff_FDA_88k_44k, PCM_STAGE_MAX_TAPS + 1) == 0);
+    std::vector<float> x(2 * 2000);
+    unsigned seed = 5;
+    for (float& v : x) v = float(int((seed = seed * 1103515245 + 12345) >> 16 & 0xFFFF) - 32768) / 32768.0f;
+    const int n = 255, padded = 256;
+    for (int level = 0, best = pcm_stage_vector_level(99); level <= best; ++level) {
+        ASSERT_TRUE(pcm_stage_vector_level(level) == level && pcm_stage_init(coeff_FDA_88k_44k, n) == -1);
+        for (int i = 0; i < 2000; ++i) {
+            const float* y = pcm_stage(&x[2 * i]);
+            ASSERT_EQ(y == nullptr, i % 2 == 0) << i;
+            for (int side = 0; y != nullptr && side < 2; ++side) {
+                double sum = 0.0;
+                for (int t = padded - n; t < padded; ++t)
+                    sum += i - padded + 1 + t < 0 ? 0.0 : coeff_FDA_88k_44k[t - (padded - n)] * double(x[2 * (i - padded + 1 + t) + side]);
+                ASSERT_NEAR(y[side], sum, 2e-6) << "level " << level << " input " << i << " side " << side;
+            }
+        }
+    }
 }
 TEST(Decimator, ModulatedToneComesOutAtItsLevel) {  // at one rate; the converter's tests measure tones at each
     dsdmod::Modulator mod;  // of 7th order

@@ -5,14 +5,17 @@
 # Missing ones are installed with apt-get when run as root; otherwise the
 # command to run is printed and the script fails.
 set -euo pipefail
-packages=(g++ cmake ninja-build)
+# libFLAC for sigmelt's FLAC output, found through pkg-config.
+packages=(g++ cmake ninja-build pkg-config libflac-dev)
 if [ "${1:-build}" = test ]; then
-  # GoogleTest; clang with its libFuzzer runtime; ffmpeg for the interop
-  # checks; groff and man for the installed manual pages.
-  packages+=(libgtest-dev clang libclang-rt-14-dev ffmpeg groff man-db)
+  # GoogleTest; clang with its libFuzzer runtime; ffmpeg, flac and python's
+  # soundfile for the interop checks; groff and man for the installed manual
+  # pages.
+  packages+=(libgtest-dev clang libclang-rt-14-dev ffmpeg flac python3-soundfile python3-numpy groff man-db)
 elif [ "${1:-build}" = arm ]; then
   # The cross compiler and target C library, the emulator, and GoogleTest's
-  # sources to build for the target.
+  # sources to build for the target. (No libFLAC for the target: Debian's
+  # arm64 C library beside the cross one breaks the emulated threads.)
   packages+=(g++-aarch64-linux-gnu libc6-dev-arm64-cross qemu-user googletest)
 fi
 missing=()

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <complex>
 #include <cstring>
 #include <numbers>
 
@@ -44,6 +45,9 @@ const char* wave_parse(const std::vector<uint8_t>& b, Wave& w) {
             ds64_frames = le(b.data() + body + 16, 8);
         } else if (std::memcmp(id, "fmt ", 4) == 0 && size >= 16 && body + 16 <= b.size()) {
             w.format_tag = static_cast<uint16_t>(le(b.data() + body, 2));
+            // WAVE_FORMAT_EXTENSIBLE: the tag is the subformat's first field.
+            if (w.format_tag == 0xFFFE && size >= 40 && body + 40 <= b.size())
+                w.format_tag = static_cast<uint16_t>(le(b.data() + body + 24, 2));
             w.channels = static_cast<uint16_t>(le(b.data() + body + 2, 2));
             w.rate = static_cast<uint32_t>(le(b.data() + body + 4, 4));
             w.bits = static_cast<uint16_t>(le(b.data() + body + 14, 2));
@@ -59,19 +63,34 @@ const char* wave_parse(const std::vector<uint8_t>& b, Wave& w) {
     }
     if (!have_fmt) return "no format chunk";
     if (!have_data) return "no data chunk";
-    if (w.format_tag != 1 || w.bits != 16 || w.channels == 0) return "not 16-bit PCM";
-    const uint64_t frame_bytes = 2ull * w.channels;
+    w.is_float = w.format_tag == 3 && w.bits == 32;
+    if (!w.is_float && (w.format_tag != 1 || (w.bits != 16 && w.bits != 24))) return "not 16- or 24-bit PCM or float";
+    if (w.channels == 0) return "no channel";
+    const uint64_t frame_bytes = w.bits / 8ull * w.channels;
     w.frames = w.rf64 && ds64_frames != 0 ? ds64_frames : w.data_size / frame_bytes;
     const uint64_t n = std::min((b.size() - w.data_offset) / frame_bytes, w.data_size / frame_bytes);
-    w.pcm.resize(n * w.channels);
-    for (size_t i = 0; i < w.pcm.size(); ++i)
-        w.pcm[i] = static_cast<int16_t>(le(b.data() + w.data_offset + 2 * i, 2));
+    const size_t width = w.bits / 8;
+    w.x.resize(n * w.channels);
+    if (w.bits == 16) w.pcm.resize(n * w.channels);
+    for (size_t i = 0; i < w.x.size(); ++i) {
+        const uint32_t v = static_cast<uint32_t>(le(b.data() + w.data_offset + width * i, static_cast<int>(width)));
+        if (w.is_float) {
+            float f;
+            std::memcpy(&f, &v, sizeof f);
+            w.x[i] = f;
+        } else if (w.bits == 24) {
+            w.x[i] = (static_cast<int32_t>(v << 8) >> 8) / 8388607.0;
+        } else {
+            w.pcm[i] = static_cast<int16_t>(v);
+            w.x[i] = w.pcm[i] / 32767.0;
+        }
+    }
     return nullptr;
 }
 
 std::vector<double> wave_channel(const Wave& w, int c) {
     std::vector<double> x;
-    for (size_t i = static_cast<size_t>(c); i < w.pcm.size(); i += w.channels) x.push_back(w.pcm[i] / 32767.0);
+    for (size_t i = static_cast<size_t>(c); i < w.x.size(); i += w.channels) x.push_back(w.x[i]);
     return x;
 }
 
@@ -98,6 +117,7 @@ bool tone_fit(const std::vector<double>& x, double rate, double freq, size_t beg
     const double s = m[0][3] / m[0][0], c = m[1][3] / m[1][1];
     t.freq = freq;
     t.amplitude = std::hypot(s, c);
+    t.phase = std::atan2(c, s);
     t.dc = m[2][3] / m[2][2];
     double sum = 0;
     for (size_t i = begin; i < end; ++i) {
@@ -107,6 +127,49 @@ bool tone_fit(const std::vector<double>& x, double rate, double freq, size_t beg
     }
     t.residual = std::sqrt(sum / static_cast<double>(end - begin));
     return true;
+}
+
+double thd_n_db(const std::vector<double>& x, double rate, double freq, size_t begin, size_t end, double lo, double hi) {
+    Tone t;
+    if (!tone_fit(x, rate, freq, begin, end, t)) return 0.0;
+    size_t n = 1;
+    while (2 * n <= end - begin) n *= 2;
+    std::vector<std::complex<double>> e(n);
+    double window_power = 0.0;
+    for (size_t i = 0; i < n; ++i) {
+        const double ph = 2 * std::numbers::pi * freq * static_cast<double>(begin + i) / rate;
+        const double a = 2 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(n);
+        const double w = 0.35875 - 0.48829 * std::cos(a) + 0.14128 * std::cos(2 * a) - 0.01168 * std::cos(3 * a);
+        // The fitted sine again, from its amplitude and phase at begin.
+        const double s = std::sin(ph), c = std::cos(ph);
+        const double fit = t.dc + t.amplitude * (std::cos(t.phase) * s + std::sin(t.phase) * c);
+        e[i] = (x[begin + i] - fit) * w;
+        window_power += w * w;
+    }
+    // Iterative radix-2 FFT.
+    for (size_t i = 1, j = 0; i < n; ++i) {
+        size_t bit = n >> 1;
+        for (; j & bit; bit >>= 1) j ^= bit;
+        j ^= bit;
+        if (i < j) std::swap(e[i], e[j]);
+    }
+    for (size_t len = 2; len <= n; len <<= 1) {
+        const std::complex<double> step = std::polar(1.0, -2 * std::numbers::pi / static_cast<double>(len));
+        for (size_t i = 0; i < n; i += len) {
+            std::complex<double> r = 1.0;
+            for (size_t k = 0; k < len / 2; ++k, r *= step) {
+                const std::complex<double> u = e[i + k], v = e[i + k + len / 2] * r;
+                e[i + k] = u + v;
+                e[i + k + len / 2] = u - v;
+            }
+        }
+    }
+    double band = 0.0;
+    const double bin = rate / static_cast<double>(n);
+    for (size_t k = static_cast<size_t>(std::ceil(lo / bin)); k <= static_cast<size_t>(hi / bin) && k < n / 2; ++k)
+        band += std::norm(e[k]);
+    band *= 2.0 / (static_cast<double>(n) * window_power);
+    return 10.0 * std::log10(band / (t.amplitude * t.amplitude / 2.0));
 }
 
 bool tone_find(const std::vector<double>& x, double rate, Tone& t) {
