@@ -7,9 +7,6 @@ set(CMAKE_SYSTEM_PROCESSOR aarch64)
 set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
 set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
 set(CMAKE_FIND_ROOT_PATH /usr/aarch64-linux-gnu)
-# No target libFLAC: pkg-config must not offer the host's, and the build
-# leaves FLAC output out.
-set(ENV{PKG_CONFIG_LIBDIR} "")
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
