@@ -8,6 +8,8 @@
 
 #include <strings.h>
 
+#include "workers.h"
+
 
 const char* srcFileName = nullptr;
 const char* outFileName = nullptr;
@@ -20,6 +22,7 @@ bool out_dither = false;
 bool out_steep = false;
 double out_gain_db = 0.0;
 bool output_options = false;
+int32_t thread_count = 0;
 
 void parse_params_reset() {
     srcFileName = outFileName = nullptr;
@@ -28,6 +31,7 @@ void parse_params_reset() {
     out_bits = 16;
     out_float = out_dither = out_steep = output_options = false;
     out_gain_db = 0.0;
+    thread_count = 0;
 }
 
 bool flac_destination(const char* name) {
@@ -166,6 +170,7 @@ int parse_params(int argc, char* argv[]) {
             "\t--float\t32-bit floating-point samples, never clipped\n"
             "\t--dither\tTPDF dither of one LSB before rounding (16 and 24 bits)\n"
             "\t--gain=DB\tgain from -20 to +20 dB before quantisation; beyond full scale integer samples saturate\n"
+            "\t--threads=N\tthreads doing the work, 1 to 64 (the default: the processors this process may use)\n"
             "\t--help, -h\tthis text\n"
             "\t--version\tthe usage text alone\n");
         std::exit(0);
@@ -175,6 +180,16 @@ int parse_params(int argc, char* argv[]) {
         if (std::strncmp(arg, OPTION_CHANNELS, OPTION_CHANNELS_LEN) == 0) {
             if (!parse_channel_pair(arg + OPTION_CHANNELS_LEN, &left_index, &right_index))
                 report_exit(PARAM_PARSE_ERROR, arg);
+        } else if (std::strncmp(arg, "--threads=", 10) == 0) {
+            // The same bits come out at every count: not an output option.
+            const char* p = arg + 10;
+            int32_t n = 0;
+            if (!std::isdigit(static_cast<unsigned char>(*p)) || !read_int(&p, &n) || *p != '\0' || n < 1 ||
+                n > WORKERS_MAX_THREADS) {
+                usage(prog);
+                report_exit(PARAM_PARSE_ERROR, arg);
+            }
+            thread_count = n;
         } else if (output_option(prog, arg)) {
         } else if (srcFileName == nullptr) {
             srcFileName = arg;
@@ -186,6 +201,7 @@ int parse_params(int argc, char* argv[]) {
     }
     if (srcFileName == nullptr) report_exit(PARAM_NO_SOURCE);
     if (outFileName == nullptr) report_exit(PARAM_NO_DESTINATION);
+    if (thread_count == 0) thread_count = workers_default_count();
     // Float samples are neither dithered, nor of a bit count, nor in FLAC.
     if (out_float) {
         const char* other = nullptr;

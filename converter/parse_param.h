@@ -32,6 +32,11 @@ extern bool out_steep;        // the steep filter at 44.1 kHz
 extern double out_gain_db;    // -20 to +20
 extern bool output_options;   // any of the above was given: the peak line is shown
 
+// Threads that decode and decimate: --threads=N, 1 to WORKERS_MAX_THREADS;
+// by default the processors the process may use. 1 does all of it on the
+// main thread.
+extern int32_t thread_count;
+
 // True when the destination name ends in ".flac", in any case.
 bool flac_destination(const char* name);
 

@@ -27,6 +27,7 @@
 #include "dsdiff.h"
 #include "dsf.h"
 #include "dst.h"
+#include "dstreader.h"
 #include "flacout.h"
 #include "outputsets.h"
 #include "pcmout.h"
@@ -37,6 +38,7 @@
 #include "tags.h"
 #include "util.h"
 #include "wav.h"
+#include "workers.h"
 #include "wsd.h"
 
 // Filled by set_routing before the filter starts.
@@ -231,9 +233,10 @@ FILE* source_file() {
 // block: the same bytes in the same order as reading each block (or each
 // group) by itself, without a call into the stream for every frame.
 std::array<uint8_t, 1 << 16> readahead;
-// DST sound is decoded frame by frame into its own buffer, which then
-// serves as the read-ahead.
-std::array<uint8_t, DST_MAX_SOUND_BYTES> dst_sound;
+// DST sound is decoded frame by frame, on the workers and ahead of need;
+// each frame's sound then serves as the read-ahead.
+Workers* pool = nullptr;
+DstReader dst_reader;
 const uint8_t* ahead = readahead.data();
 size_t readahead_pos = 0;
 size_t readahead_len = 0;
@@ -243,10 +246,12 @@ size_t refill(FILE* f) {
     if (file_type == SOURCE_DSDIFF && dsdiff_info.compression == DSDIFF_DST) {
         // The sound ends at a corrupt frame, however many passes still ask.
         if (source_corrupt) return 0;
-        const int r = dstReadFrame(&dsdiff_info, dst_sound.data());
-        source_corrupt = source_corrupt || r < 0;
-        ahead = dst_sound.data();
-        return r == 0 ? dst_sound_bytes(dsdiff_info) : 0;
+        const uint8_t* sound = nullptr;
+        const int r = dst_reader_next(&dst_reader, &sound);
+        source_corrupt = r < 0;
+        if (r != 0) return 0;
+        ahead = sound;
+        return dst_sound_bytes(dsdiff_info);
     }
     size_t piece = readahead.size();
     if (file_type == SOURCE_DSDIFF) piece = static_cast<size_t>(std::min<uint64_t>(piece, sound_remaining));
@@ -284,15 +289,6 @@ size_t read_source(uint8_t* dst, size_t want) {
     return got;
 }
 
-// Reads the next block into `block`. False at the end of the input, the
-// block being dropped. The group rule decides on the count alone: the bytes
-// that a short last group lacks keep what the block held before, as they
-// are not written.
-bool read_block(uint8_t* block, int32_t block_bytes) {
-    const size_t got = read_source(block, static_cast<size_t>(block_bytes));
-    return block_complete(got, static_cast<size_t>(block_bytes), static_cast<size_t>(channels));
-}
-
 void show_status() {
     const uint64_t second = outsamples / OUTSAMPLES_PER_SECOND;
     if (static_cast<int64_t>(second) == last_sec) return;
@@ -306,78 +302,157 @@ void show_status() {
     }
 }
 
-// One pass: a burst of up to BURST_FRAMES frames, or a short sleep while
-// the buffer is full or the input has ended. Between passes the loop checks
-// for the end of the run and updates the status line.
-void produce_pass(uint8_t* block, int32_t block_bytes) {
-    for (int i = 0; i < BURST_FRAMES; ++i) {
-        if (ringbuffer_space(soundbuffer) < 16) {
-            usleep(10);
-            return;
+// The input is cut into runs of blocks, decimated on the workers, each
+// from a zeroed state: a run starts with the DELTASIGMA_WINDOW_BLOCKS
+// blocks before it, replayed and their outputs dropped, so that every
+// output comes from the same additions in the same order as in one pass
+// over the whole input. The runs go out to the ring buffer in input order,
+// on this thread, through the sample path (which keeps state of its own:
+// the steep filter's half-rate stage, the dither's generator, the peak).
+struct DecimationRun {
+    Job job;
+    std::vector<uint8_t> blocks;  // the replayed blocks, then its own
+    int32_t replayed = 0;
+    int32_t count = 0;          // its own blocks
+    std::vector<float> values;  // {left, right} per block, replayed ones first
+    int32_t emitted = 0;        // own outputs gone to the ring buffer
+};
+
+// Input bytes per run at most, and of all runs in flight together: large
+// runs make the replay cheap (32 blocks of thousands), the total bounds the
+// memory at every thread count.
+constexpr size_t RUN_BYTES = 512 * 1024;
+constexpr size_t RUNS_IN_FLIGHT_BYTES = 8 * 1024 * 1024;
+constexpr int32_t MIN_RUN_BLOCKS = 4 * DELTASIGMA_WINDOW_BLOCKS;
+
+std::vector<DecimationRun> runs;  // run i in runs[i % size]
+uint64_t runs_queued = 0;         // read and handed to the workers
+uint64_t runs_emitted = 0;        // gone to the ring buffer whole
+int32_t run_blocks = 0;           // own blocks of a run
+bool input_ended = false;
+
+void decimate_run(void* arg) {
+    auto* run = static_cast<DecimationRun*>(arg);
+    DeltasigmaState state{};
+    coeff_deltasigma_run_state(&state, run->blocks.data(), run->replayed + run->count, run->values.data());
+}
+
+// Runs in flight: enough that each worker has the next one at hand while
+// this thread sends out the oldest.
+void prepare_runs(int32_t block_bytes) {
+    const size_t slots = pool == nullptr ? 1 : pool->threads.size() + 2;
+    const size_t bytes = std::min(RUN_BYTES, RUNS_IN_FLIGHT_BYTES / slots);
+    run_blocks = std::max(MIN_RUN_BLOCKS, static_cast<int32_t>(bytes / static_cast<size_t>(block_bytes)));
+    runs = std::vector<DecimationRun>(slots);
+    const size_t blocks = static_cast<size_t>(DELTASIGMA_WINDOW_BLOCKS + run_blocks);
+    for (DecimationRun& run : runs) {
+        run.job = {decimate_run, &run, true};
+        run.blocks.assign(blocks * static_cast<size_t>(block_bytes), 0);
+        run.values.assign(2 * blocks, 0.0f);
+    }
+}
+
+// Reads up to `want` blocks to `dst`: the number of blocks, 0 at the end of
+// the input. Blocks are read group by group (block_complete): a short last
+// group still makes a block, and what its missing bytes hold does not
+// matter, as a block takes no part in its own output and no output follows
+// the last block.
+int32_t read_blocks(uint8_t* dst, int32_t block_bytes, int32_t want) {
+    const size_t size = static_cast<size_t>(block_bytes);
+    const size_t got = read_source(dst, size * static_cast<size_t>(want));
+    const size_t rest = got % size;
+    return static_cast<int32_t>(got / size + (rest != 0 && block_complete(rest, size, static_cast<size_t>(channels))));
+}
+
+// Reads runs and hands them to the workers while a slot is free.
+void queue_runs(int32_t block_bytes) {
+    const size_t size = static_cast<size_t>(block_bytes);
+    while (!input_ended && runs_queued - runs_emitted < runs.size()) {
+        DecimationRun& run = runs[runs_queued % runs.size()];
+        int32_t replay = 0;
+        if (runs_queued > 0) {
+            // The end of the run before, which its worker only reads.
+            const DecimationRun& before = runs[(runs_queued - 1) % runs.size()];
+            const int32_t total = before.replayed + before.count;
+            replay = std::min(DELTASIGMA_WINDOW_BLOCKS, total);
+            std::memcpy(run.blocks.data(), before.blocks.data() + static_cast<size_t>(total - replay) * size,
+                        static_cast<size_t>(replay) * size);
         }
-        if (!read_block(block, block_bytes)) {
+        const int32_t n = read_blocks(run.blocks.data() + static_cast<size_t>(replay) * size, block_bytes, run_blocks);
+        // Fewer blocks than asked only at the end of the input.
+        input_ended = n < run_blocks;
+        if (n == 0) return;
+        run.replayed = replay;
+        run.count = n;
+        run.emitted = 0;
+        workers_submit(pool, &run.job);
+        runs_queued++;
+    }
+}
+
+// Frames of `n` {left, right} values into `out`; their bytes.
+uint32_t to_frames(const float* values, int32_t n, uint8_t* out) {
+    uint32_t bytes = 0;
+    for (int32_t k = 0; k < n; ++k) {
+        const float* lr = values + 2 * k;
+        if (!shaped) {
+            const int16_t left = sample_from_float(lr[0]);
+            const int16_t right = sample_from_float(lr[1]);
+            // Little-endian samples, left then right.
+            const uint8_t frame[FRAME_BYTES] = {
+                static_cast<uint8_t>(left & 0xFF), static_cast<uint8_t>((left >> 8) & 0xFF),
+                static_cast<uint8_t>(right & 0xFF), static_cast<uint8_t>((right >> 8) & 0xFF)};
+            std::memcpy(out + bytes, frame, FRAME_BYTES);
+            bytes += FRAME_BYTES;
+            continue;
+        }
+        if (out_steep && (lr = pcm_stage(lr)) == nullptr) continue;
+        pcmout_frame(lr, out + bytes);
+        bytes += static_cast<uint32_t>(frame_bytes);
+    }
+    return bytes;
+}
+
+// One pass: up to BURST_FRAMES outputs of the oldest runs into the ring
+// buffer, a batch at a time, or a short sleep while the buffer is full or
+// the input has ended. Between passes the loop checks for the end of the
+// run and updates the status line.
+constexpr int32_t BATCH_BLOCKS = 64;
+
+void produce_pass(int32_t block_bytes) {
+    uint8_t frames[8 * BATCH_BLOCKS];
+    for (int32_t i = 0; i < BURST_FRAMES;) {
+        queue_runs(block_bytes);
+        if (runs_emitted == runs_queued) {
             ringbuffer_finish(soundbuffer);
             usleep(10);
             return;
         }
-        const float* lr = coeff_deltasigma(block);
-        outsamples += 8;
-        const int16_t left = sample_from_float(lr[0]);
-        const int16_t right = sample_from_float(lr[1]);
-        // Little-endian samples, left then right.
-        const uint8_t frame[FRAME_BYTES] = {
-            static_cast<uint8_t>(left & 0xFF), static_cast<uint8_t>((left >> 8) & 0xFF),
-            static_cast<uint8_t>(right & 0xFF), static_cast<uint8_t>((right >> 8) & 0xFF)};
-        // At least 16 bytes were free and only this thread fills them.
-        ringbuffer_put(soundbuffer, frame, FRAME_BYTES);
+        DecimationRun& run = runs[runs_emitted % runs.size()];
+        workers_wait(pool, &run.job);
+        if (ringbuffer_space(soundbuffer) < static_cast<int32_t>(sizeof frames) + 16) {
+            usleep(10);
+            return;
+        }
+        const int32_t n = std::min(BATCH_BLOCKS, run.count - run.emitted);
+        const float* values = run.values.data() + 2 * static_cast<size_t>(run.replayed + run.emitted);
+        ringbuffer_put(soundbuffer, frames, to_frames(values, n, frames));
+        run.emitted += n;
+        outsamples += static_cast<uint64_t>(n) * (OUTSAMPLES_PER_SECOND / static_cast<uint64_t>(filter_rate));
+        i += n;
+        if (run.emitted == run.count) runs_emitted++;
     }
     // No sleep after a full burst: the producer waits for nothing, and the
     // writer runs on its own core. A pause here would only hand the core
     // away, on a busy machine for a whole time slice.
 }
 
-// The output options' producer: blocks go through the decimator a batch at
-// a time, then through the half-rate stage of the steep filter and pcmout.
-constexpr int32_t BATCH_BLOCKS = 64;
-std::array<uint8_t, BATCH_BLOCKS * LARGEST_BLOCK_BYTES> batch;
-
-// Reads up to `want` blocks into the batch, counted by the rule of
-// read_block: the number of blocks, 0 at the end of the input. (What the
-// missing bytes of a short last group hold does not matter: a block takes
-// no part in its own call's result, and no call follows the last.)
-int32_t read_blocks(int32_t block_bytes, int32_t want) {
-    const size_t size = static_cast<size_t>(block_bytes);
-    const size_t got = read_source(batch.data(), size * static_cast<size_t>(want));
-    const size_t rest = got % size;
-    return static_cast<int32_t>(got / size + (rest != 0 && block_complete(rest, size, static_cast<size_t>(channels))));
-}
-
-// As produce_pass, a batch at a time.
-void produce_shaped_pass(int32_t block_bytes) {
-    float values[2 * BATCH_BLOCKS];
-    uint8_t frames[8 * BATCH_BLOCKS];
-    for (int i = 0; i < BURST_FRAMES; i += BATCH_BLOCKS) {
-        if (ringbuffer_space(soundbuffer) < static_cast<int32_t>(sizeof frames) + 16) {
-            usleep(10);
-            return;
-        }
-        const int32_t n = read_blocks(block_bytes, BATCH_BLOCKS);
-        if (n == 0) {
-            ringbuffer_finish(soundbuffer);
-            usleep(10);
-            return;
-        }
-        coeff_deltasigma_run(batch.data(), n, values);
-        outsamples += static_cast<uint64_t>(n) * (OUTSAMPLES_PER_SECOND / static_cast<uint64_t>(filter_rate));
-        uint32_t bytes = 0;
-        for (int32_t k = 0; k < n; ++k) {
-            const float* lr = values + 2 * k;
-            if (out_steep && (lr = pcm_stage(lr)) == nullptr) continue;
-            pcmout_frame(lr, frames + bytes);
-            bytes += static_cast<uint32_t>(frame_bytes);
-        }
-        ringbuffer_put(soundbuffer, frames, bytes);
-    }
+// The workers' part is over: the DST frames and runs still in flight are
+// waited for (their results dropped) and the threads end.
+void stop_workers() {
+    dst_reader_close(&dst_reader);
+    for (DecimationRun& run : runs) workers_wait(pool, &run.job);
+    workers_destroy(&pool);
 }
 
 // ---- start-up ------------------------------------------------------------
@@ -505,6 +580,11 @@ void sigmelt_reset() {
     fpOutFile = nullptr;
     frames_in_file = 0;
     readahead_pos = readahead_len = 0;
+    stop_workers();
+    runs.clear();
+    runs_queued = runs_emitted = 0;
+    run_blocks = 0;
+    input_ended = false;
     ringbuffer_destroy(&soundbuffer);
     shaped = flac_out = false;
     frame_bytes = FRAME_BYTES;
@@ -549,7 +629,10 @@ int main(int argc, char* argv[]) {
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
 
     const int32_t block_bytes = block_bytes_for(channels, heltz) / (filter_rate / 44100);
-    std::array<uint8_t, LARGEST_BLOCK_BYTES> block{};
+    pool = workers_new(thread_count);
+    if (file_type == SOURCE_DSDIFF && dsdiff_info.compression == DSDIFF_DST)
+        dst_reader_init(&dst_reader, &dsdiff_info, pool, thread_count);
+    prepare_runs(block_bytes);
     for (;;) {
         if (thread_end_flag.load() != 0 || interrupted.load() != 0) break;
         show_status();
@@ -557,9 +640,9 @@ int main(int argc, char* argv[]) {
             usleep(500);
             continue;
         }
-        if (shaped) produce_shaped_pass(block_bytes);
-        else produce_pass(block.data(), block_bytes);
+        produce_pass(block_bytes);
     }
+    stop_workers();
 
     std::printf("%s\n", UTIL_CLEAR_LINE);
     std::fflush(stdout);

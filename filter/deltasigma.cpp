@@ -10,6 +10,8 @@
 
 #include "deltasigma_lanes.h"
 
+static_assert(DELTASIGMA_WINDOW_BLOCKS == SLOTS);
+
 namespace {
 
 constexpr int MAX_BLOCK_BYTES = MAX_FILTER_LEN / (8 * SLOTS);  // per channel
@@ -144,6 +146,8 @@ int32_t coeff_deltasigma_init_from(const CoeffInfo* rows, int32_t rate, int32_t 
 
     std::memset(sum, 0, sizeof sum);
     data_index = 0;
+    // Chosen now, not on first use, where several threads could race.
+    if (vector_level < 0) vector_level = best_vector_level();
     return -1;
 }
 
@@ -190,4 +194,15 @@ void coeff_deltasigma_run(const uint8_t* blocks, int32_t n, float* out) {
     result[0] = out[2 * n - 2];
     result[1] = out[2 * n - 1];
     data_index = (data_index + n) % SLOTS;
+}
+
+void coeff_deltasigma_run_state(DeltasigmaState* state, const uint8_t* blocks, int32_t n, float* out) {
+    if (n <= 0) return;
+    if (p_coeff_info == nullptr) {
+        std::memset(out, 0, sizeof(float) * 2 * static_cast<size_t>(n));
+        return;
+    }
+    const Accumulation a{coeff_work, p_coeff_info->history_bytes / SLOTS, channels,
+                         {side_channels[0], side_channels[1]}, {add_count[0], add_count[1]}};
+    run_levels[vector_level < 0 ? 0 : vector_level](a, state->due, blocks, n, out);
 }

@@ -57,3 +57,20 @@ float* coeff_deltasigma(const uint8_t* block);
 // n calls of coeff_deltasigma at once over n consecutive blocks, with the
 // same results: {left, right} of call i into out[2 i] and out[2 i + 1].
 void coeff_deltasigma_run(const uint8_t* blocks, int32_t n, float* out);
+
+// Blocks that one output depends on: the output of a call comes from the
+// DELTASIGMA_WINDOW_BLOCKS blocks before it, whatever came earlier.
+constexpr int32_t DELTASIGMA_WINDOW_BLOCKS = 32;
+
+// The decimator's running state on its own, for decimating runs of one
+// input on several threads at once (the tables are shared and only read
+// after coeff_deltasigma_init). A zeroed state is the state at the start of
+// the input; after DELTASIGMA_WINDOW_BLOCKS blocks from a zeroed state it is
+// the state of the input at that point, bit for bit, wherever the blocks
+// came from.
+struct DeltasigmaState {
+    alignas(64) float due[2][DELTASIGMA_WINDOW_BLOCKS];
+};
+
+// coeff_deltasigma_run on `state` instead of the module's own.
+void coeff_deltasigma_run_state(DeltasigmaState* state, const uint8_t* blocks, int32_t n, float* out);

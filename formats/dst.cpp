@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
 
 #if defined(__x86_64__)
 #include <cpuid.h>
@@ -23,11 +26,12 @@ constexpr uint32_t MAX_UNARY = 4096;
 // zeros): as many as 16 renormalisations can need, no more. Checked every 8
 // time steps, so a frame that runs on ends a little later.
 constexpr uint64_t MAX_OVERRUN_BITS = 16 * 8;
-constexpr size_t PAD = 64;
+constexpr size_t PAD = DST_PAD;
+static_assert(PAD >= 16, "a 64-bit load and the overrun margin past the end");
 
-// The frame being decoded, followed by zeros: reading on past its end
-// yields 0 bits without leaving the buffer.
-std::array<uint8_t, DST_MAX_FRAME_BYTES + PAD> frame_buf;
+// The frame of dst_decode_frame and dstReadFrame, followed by zeros:
+// reading on past its end yields 0 bits without leaving the buffer.
+thread_local std::vector<uint8_t> frame_buf;
 
 struct Bits {
     const uint8_t* buf;
@@ -129,36 +133,46 @@ DstError read_coefficients(Bits& b, bool filter, int& length, int* v) {
 // byte gives all eight S_r, and recent[e][r][low 7 bits] the first part.
 using Lanes16 = int16_t __attribute__((vector_size(16)));
 using Lanes32 = int32_t __attribute__((vector_size(32)));
-Lanes16 shifted[DSD_MAX_CHANNELS][GROUPS][256];
-int16_t recent[DSD_MAX_CHANNELS][8][128];
-int groups[DSD_MAX_CHANNELS];
-uint8_t probability[DSD_MAX_CHANNELS][MAX_INDEX + 1];
+// The tables of one frame, some 700 KiB: one set per thread that decodes,
+// made on its first frame, so that frames decode on several threads at once.
+struct Tables {
+    Lanes16 shifted[DSD_MAX_CHANNELS][GROUPS][256];
+    int16_t recent[DSD_MAX_CHANNELS][8][128];
+    int groups[DSD_MAX_CHANNELS];
+    uint8_t probability[DSD_MAX_CHANNELS][MAX_INDEX + 1];
+};
+thread_local std::unique_ptr<Tables> thread_tables;
 
-void build_sums(int e, int length, const int* h) {
+Tables* tables() {
+    if (thread_tables == nullptr) thread_tables.reset(new (std::nothrow) Tables);
+    return thread_tables.get();
+}
+
+void build_sums(Tables& t, int e, int length, const int* h) {
     const auto coefficient = [&](int t) { return static_cast<int16_t>(t < length ? h[t] : 0); };
-    groups[e] = (length + 7) / 8;
-    for (int j = 0; j < groups[e]; ++j) {
+    t.groups[e] = (length + 7) / 8;
+    for (int j = 0; j < t.groups[e]; ++j) {
         Lanes16 twice[8], all = {};
         for (int l = 0; l < 8; ++l) {
             for (int r = 0; r < 8; ++r) twice[l][r] = coefficient(8 * j + l + r);
             all += twice[l];
             twice[l] *= 2;
         }
-        Lanes16* s = shifted[e][j];
+        Lanes16* s = t.shifted[e][j];
         s[0] = -all;
         for (int k = 1; k < 256; ++k) s[k] = s[k & (k - 1)] + twice[__builtin_ctz(static_cast<unsigned>(k))];
     }
     for (int r = 0; r < 8; ++r) {
         for (int k = 0; k < 128; ++k) {
             int z = 0;
-            for (int t = 0; t < r; ++t) z += (k >> t & 1 ? 1 : -1) * coefficient(t);
-            recent[e][r][k] = static_cast<int16_t>(z);
+            for (int u = 0; u < r; ++u) z += (k >> u & 1 ? 1 : -1) * coefficient(u);
+            t.recent[e][r][k] = static_cast<int16_t>(z);
         }
     }
 }
 
-void build_probability(int e, int length, const int* p) {
-    for (int i = 0; i <= MAX_INDEX; ++i) probability[e][i] = static_cast<uint8_t>(p[i < length ? i : length - 1]);
+void build_probability(Tables& t, int e, int length, const int* p) {
+    for (int i = 0; i <= MAX_INDEX; ++i) t.probability[e][i] = static_cast<uint8_t>(p[i < length ? i : length - 1]);
 }
 
 // S_0..S_7 of one channel from its 128-bit history (lo: the last 64 bits,
@@ -242,17 +256,18 @@ uint8_t reverse8(uint8_t x) {
     return r;
 }
 
-// The frame in frame_buf[0 .. size-1], zeros after it. Compiled twice (see
-// decode_buffered).
-__attribute__((always_inline)) inline DstError decode_body(size_t size, int channels, uint32_t bits, uint8_t* out) {
-    Bits b{frame_buf.data(), 0, static_cast<uint64_t>(size) * 8, size + PAD};
+// The frame in frame[0 .. size-1], PAD zeros after it. Compiled twice (see
+// decode_padded).
+__attribute__((always_inline)) inline DstError decode_body(const uint8_t* frame, size_t size, int channels,
+                                                           uint32_t bits, uint8_t* out, Tables& t) {
+    Bits b{frame, 0, static_cast<uint64_t>(size) * 8, size + PAD};
     const size_t sound = bits / 8 * static_cast<size_t>(channels);
     if (size == 0) return DST_CUT_HEADER;
     if (get(b, 1) == 0) {
         get(b, 1);
         if (get(b, 6) != 0) return DST_PLAIN_RESERVED;
         if (size - 1 < sound) return DST_PLAIN_SHORT;
-        std::memcpy(out, frame_buf.data() + 1, sound);
+        std::memcpy(out, frame + 1, sound);
         return DST_OK;
     }
     if (get(b, 3) != 7) return DST_SEGMENTED;
@@ -268,13 +283,13 @@ __attribute__((always_inline)) inline DstError decode_body(size_t size, int chan
     for (int e = 0; e < fmap.elements; ++e) {
         int h[MAX_FILTER];
         if ((err = read_coefficients(b, true, length[e], h)) != DST_OK) return err;
-        build_sums(e, length[e], h);
+        build_sums(t, e, length[e], h);
         if (e == 0) h0 = h[0];
     }
     for (int e = 0; e < pmap.elements; ++e) {
         int p[MAX_TABLE], n = 0;
         if ((err = read_coefficients(b, false, n, p)) != DST_OK) return err;
-        build_probability(e, n, p);
+        build_probability(t, e, n, p);
     }
     const bool reserved = get(b, 1);
     if (cut(b)) return DST_CUT_HEADER;
@@ -294,10 +309,10 @@ __attribute__((always_inline)) inline DstError decode_body(size_t size, int chan
     const uint8_t* prob[DSD_MAX_CHANNELS];
     for (int c = 0; c < channels; ++c) {
         lo[c] = hi[c] = 0xAAAAAAAAAAAAAAAAull;
-        s[c] = shifted[fmap.of[c]];
-        newer[c] = recent[fmap.of[c]];
-        g[c] = groups[fmap.of[c]];
-        prob[c] = probability[pmap.of[c]];
+        s[c] = t.shifted[fmap.of[c]];
+        newer[c] = t.recent[fmap.of[c]];
+        g[c] = t.groups[fmap.of[c]];
+        prob[c] = t.probability[pmap.of[c]];
     }
     for (uint32_t i = 0; i < bits; i += 8) {
         // The predictions depend on each channel's own history only: those
@@ -320,17 +335,17 @@ __attribute__((always_inline)) inline DstError decode_body(size_t size, int chan
     return DST_OK;
 }
 
-DstError decode_portable(size_t size, int channels, uint32_t bits, uint8_t* out) {
-    return decode_body(size, channels, bits, out);
+DstError decode_portable(const uint8_t* frame, size_t size, int channels, uint32_t bits, uint8_t* out, Tables& t) {
+    return decode_body(frame, size, channels, bits, out, t);
 }
 
 #if defined(__x86_64__)
 // With LZCNT, BMI2 and AVX2 the decoder's chain from bit to bit is some
 // 15 % shorter: a one-cycle count of leading zeros, shifts by a register
 // without the CL dance, the 32-bit sums in one register.
-__attribute__((target("lzcnt,bmi,bmi2,avx2"))) DstError decode_v3(size_t size, int channels, uint32_t bits,
-                                                                   uint8_t* out) {
-    return decode_body(size, channels, bits, out);
+__attribute__((target("lzcnt,bmi,bmi2,avx2"))) DstError decode_v3(const uint8_t* frame, size_t size, int channels,
+                                                                   uint32_t bits, uint8_t* out, Tables& t) {
+    return decode_body(frame, size, channels, bits, out, t);
 }
 
 bool have_v3() {
@@ -343,11 +358,13 @@ bool have_v3() {
 }
 #endif
 
-DstError decode_buffered(size_t size, int channels, uint32_t bits, uint8_t* out) {
+DstError decode_padded(const uint8_t* frame, size_t size, int channels, uint32_t bits, uint8_t* out) {
+    Tables* t = tables();
+    if (t == nullptr) return DST_NO_MEMORY;
 #if defined(__x86_64__)
-    if (have_v3()) return decode_v3(size, channels, bits, out);
+    if (have_v3()) return decode_v3(frame, size, channels, bits, out, *t);
 #endif
-    return decode_portable(size, channels, bits, out);
+    return decode_portable(frame, size, channels, bits, out, *t);
 }
 
 bool valid_shape(int channels, uint32_t bits) {
@@ -386,40 +403,57 @@ size_t dst_sound_bytes(const DsdiffInfo& info) {
 
 DstError dst_decode_frame(const uint8_t* frame, size_t size, int channels, uint32_t bits, uint8_t* out) {
     if (size > DST_MAX_FRAME_BYTES || !valid_shape(channels, bits)) return DST_TOO_LARGE;
+    frame_buf.assign(size + PAD, 0);
     if (size > 0) std::memcpy(frame_buf.data(), frame, size);
-    std::memset(frame_buf.data() + size, 0, PAD);
-    return decode_buffered(size, channels, bits, out);
+    return decode_padded(frame_buf.data(), size, channels, bits, out);
+}
+
+DstError dst_decode_padded(const uint8_t* frame, size_t size, int channels, uint32_t bits, uint8_t* out) {
+    if (size > DST_MAX_FRAME_BYTES || !valid_shape(channels, bits)) return DST_TOO_LARGE;
+    return decode_padded(frame, size, channels, bits, out);
 }
 
 void dst_report(DstError error, uint64_t frame_index) {
     report_error(DST_REPORTS[error < DST_ERROR_COUNT ? error : DST_OK], static_cast<unsigned long long>(frame_index));
 }
 
-int dstReadFrame(DsdiffInfo* info, uint8_t* out) {
+int dstReadCoded(DsdiffInfo* info, std::vector<uint8_t>& frame, size_t* size, DstError* error) {
     if (info->frames_read >= info->frame_count) return 1;
-    const uint64_t index = info->frames_read;
-    const uint32_t bits = dst_frame_bits(info->sample_rate);
-    if (!valid_shape(info->channel_count, bits)) return fail(DST_TOO_LARGE, index);
+    const auto failed = [error](DstError e) {
+        *error = e;
+        return -1;
+    };
+    if (!valid_shape(info->channel_count, dst_frame_bits(info->sample_rate))) return failed(DST_TOO_LARGE);
     for (;;) {
         uint8_t head[12];
-        if (info->dst_remaining < 12 || !take(info->file, head, 12)) return fail(DST_MISSING, index);
-        uint64_t size = 0;
-        for (int i = 4; i < 12; ++i) size = size << 8 | head[i];
+        if (info->dst_remaining < 12 || !take(info->file, head, 12)) return failed(DST_MISSING);
+        uint64_t n = 0;
+        for (int i = 4; i < 12; ++i) n = n << 8 | head[i];
         info->dst_remaining -= 12;
-        if (size > info->dst_remaining) return fail(DST_CHUNK_OVERFLOW, index);
-        const bool frame = std::memcmp(head, "DSTF", 4) == 0;
-        if (frame && size > DST_MAX_FRAME_BYTES) return fail(DST_TOO_LARGE, index);
-        if (!take(info->file, frame ? frame_buf.data() : nullptr, size)) return fail(DST_MISSING, index);
-        info->dst_remaining -= size;
+        if (n > info->dst_remaining) return failed(DST_CHUNK_OVERFLOW);
+        const bool is_frame = std::memcmp(head, "DSTF", 4) == 0;
+        if (is_frame && n > DST_MAX_FRAME_BYTES) return failed(DST_TOO_LARGE);
+        if (is_frame) frame.assign(static_cast<size_t>(n) + PAD, 0);
+        if (!take(info->file, is_frame ? frame.data() : nullptr, n)) return failed(DST_MISSING);
+        info->dst_remaining -= n;
         // The pad byte after an odd size, unless the chunk ends first.
-        if ((size & 1) && info->dst_remaining > 0) {
-            if (!take(info->file, nullptr, 1)) return fail(DST_MISSING, index);
+        if ((n & 1) && info->dst_remaining > 0) {
+            if (!take(info->file, nullptr, 1)) return failed(DST_MISSING);
             info->dst_remaining -= 1;
         }
-        if (!frame) continue;  // DSTC (a frame's CRC) and anything else
+        if (!is_frame) continue;  // DSTC (a frame's CRC) and anything else
         info->frames_read++;
-        std::memset(frame_buf.data() + size, 0, PAD);
-        const DstError err = decode_buffered(static_cast<size_t>(size), info->channel_count, bits, out);
-        return err == DST_OK ? 0 : fail(err, index);
+        *size = static_cast<size_t>(n);
+        return 0;
     }
+}
+
+int dstReadFrame(DsdiffInfo* info, uint8_t* out) {
+    const uint64_t index = info->frames_read;
+    size_t size = 0;
+    DstError err = DST_OK;
+    const int r = dstReadCoded(info, frame_buf, &size, &err);
+    if (r > 0) return 1;
+    if (r == 0) err = decode_padded(frame_buf.data(), size, info->channel_count, dst_frame_bits(info->sample_rate), out);
+    return err == DST_OK ? 0 : fail(err, index);
 }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "dsdiff.h"
 #include "report.h"
@@ -38,6 +39,7 @@ enum DstError {
     DST_CHUNK_OVERFLOW,   // a sub-chunk larger than the "DST " chunk left
     DST_TOO_LARGE,        // a frame larger than DST_MAX_FRAME_BYTES
     DST_MISSING,          // fewer frames than FRTE announces, or a cut file
+    DST_NO_MEMORY,        // no room for a decoding thread's tables
     DST_ERROR_COUNT
 };
 
@@ -58,12 +60,21 @@ constexpr Report DST_REPORTS[DST_ERROR_COUNT] = {
     {"dst", 21, 0, "frame %llu: a sub-chunk larger than the rest of the DST chunk\n"},
     {"dst", 22, 0, "frame %llu: a frame larger than any DST frame\n"},
     {"dst", 23, 0, "frame %llu: frame missing: the DST chunk or the file ends before FRTE's count\n"},
+    {"dst", 24, 0, "frame %llu: no memory to decode it\n"},
 };
 
 // Decodes one frame of `size` bytes into bits / 8 bytes of each of
 // `channels` (1..10) channels, in the "DSD " chunk layout. Reads only
 // frame[0 .. size-1]; `bits` is dst_frame_bits of the rate.
 DstError dst_decode_frame(const uint8_t* frame, size_t size, int channels, uint32_t bits, uint8_t* out);
+
+// Zero bytes that dst_decode_padded needs after a frame.
+constexpr size_t DST_PAD = 64;
+
+// dst_decode_frame on a frame followed by DST_PAD zero bytes, without a
+// copy. Every thread decodes with tables of its own: frames may be decoded
+// on several threads at once.
+DstError dst_decode_padded(const uint8_t* frame, size_t size, int channels, uint32_t bits, uint8_t* out);
 
 // "\nERROR dst <number> frame <index>: <message>\n" on standard error.
 void dst_report(DstError error, uint64_t frame_index);
@@ -73,6 +84,12 @@ void dst_report(DstError error, uint64_t frame_index);
 // frame_count frames have been read, -1 after a corrupt or missing frame,
 // reported with its index.
 int dstReadFrame(DsdiffInfo* info, uint8_t* out);
+
+// The next frame as dstReadFrame finds it, read but not decoded: 0 with
+// its `size` bytes in frame[0 .. size-1] and DST_PAD zero bytes after
+// them; 1 when all frames have been read; -1 with *error telling why the
+// frame numbered info->frames_read is missing or unusable, not reported.
+int dstReadCoded(DsdiffInfo* info, std::vector<uint8_t>& frame, size_t* size, DstError* error);
 
 // Decoded bytes of one frame of all channels.
 size_t dst_sound_bytes(const DsdiffInfo& info);
