@@ -33,8 +33,9 @@ struct DstReader {
     bool failed = false;         // a failure was handed out: nothing more comes
 };
 
-// Frames decoded at once per worker: one being decoded, one waiting.
-constexpr int32_t DST_READER_FRAMES_PER_THREAD = 2;
+// Frames in flight per worker: one being decoded, two waiting, so that a
+// worker finds the next frame queued while this thread takes the oldest.
+constexpr int32_t DST_READER_FRAMES_PER_THREAD = 3;
 
 // A reader of the DST sound chunk that readDsdHeader left `info` at, with
 // `threads` workers of `pool` (a null pool decodes each frame when it is
