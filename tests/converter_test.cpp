@@ -11,10 +11,12 @@
 #include "util.h"
 #include "wavetone.h"
 
+ChannelSwitch channel_switches[DSD_MAX_CHANNELS];  // owned by the converter, read by coeff_deltasigma_init
+
 namespace {
 using Args = std::vector<std::string>;
 using lay::operator+, ts::Bytes;
-const std::string CLEAR = "\r" + std::string(72, ' ');
+const std::string CLEAR = std::string(1, '\r').append(72, ' ');
 Args operator+(Args a, const Args& b) { a.insert(a.end(), b.begin(), b.end()); return a; }
 
 TEST(Units, RingbufferPairsSamplesBlocksAndStatusLine) {
@@ -92,6 +94,7 @@ TEST_F(Melt, CommandLinesFramesAndFileLines) {
         ok({"--header-only", "--data-size=2540159999"}, 0, "59:59"),  // ends before the data
         ok(ws + Args{"--wsd-file-size=2628362048"}, 1, "1:02:05"), ok(ws + Args{"--wsd-file-size=0x7FFFFFFFFFFFFFFF"}, 1, "596523:14:07"),
         {xo, 241, sm(240, "write error on o\n"), line("00:00", "x"), {"--bytes=100000"}, 10000, 84 + 4 * 10000 + 3},
+        {{"x", "--threads=7", "o"}, 241, sm(240, "write error on o\n"), line("00:02", "x"), {"--bytes=1000000"}, 100000, 84 + 4 * 100000 + 1},
         {xo, 241, sm(240, "write error on o\n"), line("00:00", "x"), {"--format=dsf", "--title=T", "--bytes=8000"}, 1000, 84 + 4 * 1000 + 5},  // tags cut
         {xo, 251, ts::report("dst", 20, "frame 5: the arithmetic code runs past the end of the frame\n") +  // the 5 frames before it, none after
          sm(250, "o holds the sound before the corrupt frame of x\n"), line("00:01", "x"), {"--dst", "--bytes=470400", "--dst-corrupt=overrun:5"}, 5 * 588}};
@@ -136,14 +139,15 @@ TEST_F(Melt, RoutingTonesAndSaturation) {
     }
 }
 
-// A signal a second in (the source declares far more): 128 + the signal, one line on how much was written, a valid shorter file, the
+// A signal a second in (the source declares far more), with one thread or several: 128 + the signal, one line on how much was written, a valid shorter file, the
 // placeholder while it ran. One sound, five shapes (plain, with a chunk after it, WSD, DST with every field, DST), one output.
 TEST_F(Melt, InterruptAndSourceShapes) {
     ASSERT_TRUE(ts::gen({"--header-only", "--data-size=1000000000000", p("head")}));
-    for (auto [sig, name] : {std::pair(SIGINT, "SIGINT"), std::pair(SIGTERM, "SIGTERM"), std::pair(SIGHUP, "SIGHUP")}) {
+    for (auto [sig, name, threads] : {std::tuple(SIGINT, "SIGINT", "--threads=1"), std::tuple(SIGTERM, "SIGTERM", "--threads=8"),
+                                      std::tuple(SIGHUP, "SIGHUP", "--threads=3")}) {
         unlink(o.c_str()), unlink(p("fifo").c_str());
         const Args sh = {"/bin/sh", "-c", "mkfifo fifo && { cat head /dev/zero >fifo & exec \"$@\" fifo o; }", "sh"};
-        ts::Child c = ts::start(sh + ts::emulated({ts::bin("sigmelt")}), {.cwd = dir});
+        ts::Child c = ts::start(sh + ts::emulated({ts::bin("sigmelt"), threads}), {.cwd = dir});
         for (int ms = 0; ms < 20000 && !ts::ended(c) && ts::size_of(o) < 84 + 4 * 44100; ++ms) usleep(1000);
         const Bytes running = ts::read_file(o);
         ASSERT_TRUE(!ts::ended(c) && kill(c.pid, sig) == 0);
@@ -199,6 +203,8 @@ TEST_F(Out, OptionValuesHelpAndPeakLine) {
         {{"--bits=32", "s", "o"}, 39, "parse error arg --bits=32\n"}, {{"--rate=48000", "s", "o"}, 39, "parse error arg --rate=48000\n"},
         {{"--filter=", "s", "o"}, 39, "parse error arg --filter=\n"}, {{"s", "o", "--gain=20.01"}, 39, "parse error arg --gain=20.01\n"},
         {{"--gain=1e1", "s", "o"}, 39, "parse error arg --gain=1e1\n"}, {{"--gain=-", "s", "o"}, 39, "parse error arg --gain=-\n"},
+        {{"--threads=0", "s", "o"}, 39, "parse error arg --threads=0\n"}, {{"s", "o", "--threads=65"}, 39, "parse error arg --threads=65\n"},
+        {{"--threads=+2", "s", "o"}, 39, "parse error arg --threads=+2\n"},
         {{"--float", "--bits=24", "s", "o"}, 63, "--float cannot be combined with --bits=24\n"},
         {{"--dither", "s", "--float", "o"}, 63, "--float cannot be combined with --dither\n"},
         {{"--float", "s", "o.FLAC"}, 63, "--float cannot be combined with o.FLAC\n"},
@@ -213,7 +219,7 @@ TEST_F(Out, OptionValuesHelpAndPeakLine) {
         unlink(o.c_str());
     }
     const std::string help = melt({"--help"}).out;
-    for (const char* option : {"--channels=", "--rate=", "--filter=", "--bits=", "--float", "--dither", "--gain=", "--help", "--version"})
+    for (const char* option : {"--channels=", "--rate=", "--filter=", "--bits=", "--float", "--dither", "--gain=", "--threads=", "--help", "--version"})
         EXPECT_NE(help.find(std::string("\n\t") + option), std::string::npos) << option;
 }
 
@@ -276,5 +282,50 @@ TEST_F(Out, SixteenBitsGiveTheDefaultFile) {
         ASSERT_TRUE(ts::gen({"--bytes=8000", "--random=all:7", cut, p("s")}) && melt({"s", "d"}).status == 0);
         make({"--bits=16", "s", "o"});
         EXPECT_TRUE(ts::read_file(o) == ts::read_file(p("d")) && w.frames == (cut == "--truncate=1169" ? 65u : 101u)) << cut << " " << w.frames;
+    }
+}
+
+// Every thread count gives the first's status, reports and bytes, and the stereo rows (DSDIFF, 130-byte header) the frames of
+// the decimator called block after block on the whole sound. Runs are 512 KiB of input (32768 stereo blocks at 2.8224 MHz, 1638
+// ten-channel ones at 11.2896 MHz): inputs of whole runs, one more short block alone in its run (the last group cut by a byte), a last
+// run shorter than the 32 blocks replayed, none; DST frames decoded ahead, one of them corrupt; every output mode; each source format.
+TEST_F(Melt, ThreadCountsGiveTheSameBytes) {
+    const Args r7{"--random=all:7"}, two = r7 + Args{"--bytes=524296"};
+    const auto reference = [](const Bytes& file, bool swapped) {
+        for (int c = 0; c < 2; ++c) channel_switches[c] = {(c == 0) != swapped ? -1 : 0, (c == 1) != swapped ? -1 : 0};
+        EXPECT_EQ(coeff_deltasigma_init(2822400, 2), -1);
+        Bytes sound(file.begin() + 130, file.end()), frames;
+        sound.resize((sound.size() + 15) / 16 * 16);  // a short last group counts
+        for (size_t at = 0; at < sound.size(); at += 16) {
+            const float* lr = coeff_deltasigma(&sound[at]);
+            for (int side = 0; side < 2; ++side)
+                for (const int shift : {0, 8}) frames.push_back(static_cast<uint8_t>(sample_from_float(lr[side]) >> shift));
+        }
+        return frames;
+    };
+    const struct { Args gen, opt; std::string out = "o"; uint64_t frames = 0; int status = 0; } rows[] = {
+        {two + Args{"--truncate=" + std::to_string(130 + 2 * 524288 + 15)}, {}, "o", 65537}, {r7 + Args{"--bytes=524288"}, {}, "o", 65536},
+        {r7 + Args{"--bytes=524448"}, {"--channels=1,0"}, "o", 65556}, {{"--bytes=0"}, {}, "o", 0},
+        {r7 + Args{"--channels=10", "--rate=11289600", "--bytes=183456"}, {"--channels=3,8"}, "o", 5733},
+        {r7 + Args{"--channels=6", "--rate=5644800", "--seconds=0.5"}, {"--rate=88200", "--bits=24", "--dither"}},
+        {{"--channels=1", "--seconds=1.5", "--tone=0:1000:0.5"}, {"--filter=steep", "--gain=3"}},
+        {r7 + Args{"--rate=11289600", "--seconds=1"}, {"--float", "--rate=176400"}}, {r7 + Args{"--seconds=1"}, {}, DSD_FLAC ? "o.flac" : "o"},
+        {r7 + Args{"--channels=6", "--seconds=1", "--dst=mix"}, {}}, {r7 + Args{"--channels=5", "--seconds=1", "--dst", "--dst-corrupt=overrun:40"}, {}, "o", 40 * 588, 251},
+        {r7 + Args{"--format=dsf", "--channels=3", "--bytes=300001"}, {}}, {r7 + Args{"--format=wsd", "--bytes=300008", "--truncate=602063"}, {}}};
+    for (const auto& c : rows) {
+        ASSERT_TRUE(ts::gen(c.gen + Args{p("s")}));
+        ts::Result first;
+        Bytes want;
+        for (int threads = 1; threads <= 8; ++threads) {
+            const ts::Result r = melt(c.opt + Args{"--threads=" + std::to_string(threads), "s", c.out});
+            const Bytes got = ts::read_file(p(c.out));
+            if (threads == 1) {
+                first = r, want = got;
+                EXPECT_TRUE(r.status == c.status && (c.frames == 0 || load(o).frames == c.frames)) << c.gen.back() << " " << r.status << r.err;
+                if (&c - rows < 3) { EXPECT_TRUE(Bytes(got.begin() + 84, got.end()) == reference(ts::read_file(p("s")), !c.opt.empty())) << c.gen.back(); }
+            } else {
+                EXPECT_TRUE(r.status == first.status && r.err == first.err && got == want) << c.gen.back() << " " << threads << r.err;
+            }
+        }
     }
 }
