@@ -133,14 +133,23 @@ DstError read_coefficients(Bits& b, bool filter, int& length, int* v) {
 // byte gives all eight S_r, and recent[e][r][low 7 bits] the first part.
 using Lanes16 = int16_t __attribute__((vector_size(16)));
 using Lanes32 = int32_t __attribute__((vector_size(32)));
-// The tables of one frame, some 700 KiB: one set per thread that decodes,
-// made on its first frame, so that frames decode on several threads at once.
-struct Tables {
+}  // namespace
+
+// The tables of one frame, some 700 KiB: frames decoded at once each have
+// their own.
+struct DstTables {
     Lanes16 shifted[DSD_MAX_CHANNELS][GROUPS][256];
     int16_t recent[DSD_MAX_CHANNELS][8][128];
     int groups[DSD_MAX_CHANNELS];
     uint8_t probability[DSD_MAX_CHANNELS][MAX_INDEX + 1];
 };
+
+namespace {
+
+using Tables = DstTables;
+
+// Those of dst_decode_frame and dstReadFrame: one set per thread that
+// calls them, made on its first frame.
 thread_local std::unique_ptr<Tables> thread_tables;
 
 Tables* tables() {
@@ -358,8 +367,7 @@ bool have_v3() {
 }
 #endif
 
-DstError decode_padded(const uint8_t* frame, size_t size, int channels, uint32_t bits, uint8_t* out) {
-    Tables* t = tables();
+DstError decode_padded(Tables* t, const uint8_t* frame, size_t size, int channels, uint32_t bits, uint8_t* out) {
     if (t == nullptr) return DST_NO_MEMORY;
 #if defined(__x86_64__)
     if (have_v3()) return decode_v3(frame, size, channels, bits, out, *t);
@@ -405,12 +413,17 @@ DstError dst_decode_frame(const uint8_t* frame, size_t size, int channels, uint3
     if (size > DST_MAX_FRAME_BYTES || !valid_shape(channels, bits)) return DST_TOO_LARGE;
     frame_buf.assign(size + PAD, 0);
     if (size > 0) std::memcpy(frame_buf.data(), frame, size);
-    return decode_padded(frame_buf.data(), size, channels, bits, out);
+    return decode_padded(tables(), frame_buf.data(), size, channels, bits, out);
 }
 
-DstError dst_decode_padded(const uint8_t* frame, size_t size, int channels, uint32_t bits, uint8_t* out) {
+DstTables* dst_tables_new() { return new (std::nothrow) DstTables; }
+
+void dst_tables_free(DstTables* tables) { delete tables; }
+
+DstError dst_decode_padded(DstTables* tables, const uint8_t* frame, size_t size, int channels, uint32_t bits,
+                           uint8_t* out) {
     if (size > DST_MAX_FRAME_BYTES || !valid_shape(channels, bits)) return DST_TOO_LARGE;
-    return decode_padded(frame, size, channels, bits, out);
+    return decode_padded(tables, frame, size, channels, bits, out);
 }
 
 void dst_report(DstError error, uint64_t frame_index) {
@@ -454,6 +467,6 @@ int dstReadFrame(DsdiffInfo* info, uint8_t* out) {
     DstError err = DST_OK;
     const int r = dstReadCoded(info, frame_buf, &size, &err);
     if (r > 0) return 1;
-    if (r == 0) err = decode_padded(frame_buf.data(), size, info->channel_count, dst_frame_bits(info->sample_rate), out);
+    if (r == 0) err = decode_padded(tables(), frame_buf.data(), size, info->channel_count, dst_frame_bits(info->sample_rate), out);
     return err == DST_OK ? 0 : fail(err, index);
 }

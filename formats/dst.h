@@ -71,10 +71,17 @@ DstError dst_decode_frame(const uint8_t* frame, size_t size, int channels, uint3
 // Zero bytes that dst_decode_padded needs after a frame.
 constexpr size_t DST_PAD = 64;
 
+// The tables a frame is decoded with, some 700 KiB; frames decoded at the
+// same time need one each. (dst_decode_frame and dstReadFrame keep one per
+// thread that calls them.) Null when there is no memory for them.
+struct DstTables;
+DstTables* dst_tables_new();
+void dst_tables_free(DstTables* tables);
+
 // dst_decode_frame on a frame followed by DST_PAD zero bytes, without a
-// copy. Every thread decodes with tables of its own: frames may be decoded
-// on several threads at once.
-DstError dst_decode_padded(const uint8_t* frame, size_t size, int channels, uint32_t bits, uint8_t* out);
+// copy, with the given tables (null: DST_NO_MEMORY).
+DstError dst_decode_padded(DstTables* tables, const uint8_t* frame, size_t size, int channels, uint32_t bits,
+                           uint8_t* out);
 
 // "\nERROR dst <number> frame <index>: <message>\n" on standard error.
 void dst_report(DstError error, uint64_t frame_index);

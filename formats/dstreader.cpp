@@ -6,7 +6,20 @@ namespace {
 
 void decode_slot(void* arg) {
     auto* slot = static_cast<DstSlot*>(arg);
-    slot->error = dst_decode_padded(slot->coded.data(), slot->size, slot->channels, slot->bits, slot->sound.data());
+    DstReader* r = slot->reader;
+    DstTables* tables = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(r->spare_lock);
+        if (!r->spare.empty()) {
+            tables = r->spare.back();
+            r->spare.pop_back();
+        }
+    }
+    if (tables == nullptr) tables = dst_tables_new();
+    slot->error = dst_decode_padded(tables, slot->coded.data(), slot->size, slot->channels, slot->bits, slot->sound.data());
+    if (tables == nullptr) return;
+    std::lock_guard<std::mutex> hold(r->spare_lock);
+    r->spare.push_back(tables);
 }
 
 // Reads frames and queues them until every slot is busy; the slot of the
@@ -31,12 +44,18 @@ void read_ahead(DstReader* r) {
 }  // namespace
 
 void dst_reader_init(DstReader* reader, DsdiffInfo* info, Workers* pool, int32_t threads) {
-    *reader = DstReader{};
     reader->info = info;
     reader->pool = pool;
-    const int32_t slots = pool == nullptr ? 1 : std::max(threads, 1) * DST_READER_FRAMES_PER_THREAD;
+    reader->taken = reader->queued = 0;
+    reader->read_ended = reader->failed = false;
+    reader->read_error = DST_OK;
+    const int32_t slots =
+        pool == nullptr ? 1 : std::min(std::max(threads, 1) * DST_READER_FRAMES_PER_THREAD, DST_READER_MAX_FRAMES);
     reader->slots = std::vector<DstSlot>(static_cast<size_t>(slots));
-    for (DstSlot& s : reader->slots) s.job = {decode_slot, &s, true};
+    for (DstSlot& s : reader->slots) {
+        s.job = {decode_slot, &s, true};
+        s.reader = reader;
+    }
 }
 
 int dst_reader_next(DstReader* r, const uint8_t** sound) {
@@ -64,4 +83,6 @@ int dst_reader_next(DstReader* r, const uint8_t** sound) {
 void dst_reader_close(DstReader* reader) {
     for (DstSlot& s : reader->slots) workers_wait(reader->pool, &s.job);
     reader->slots.clear();
+    for (DstTables* t : reader->spare) dst_tables_free(t);
+    reader->spare.clear();
 }

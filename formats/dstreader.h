@@ -6,14 +6,18 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include "dsdiff.h"
 #include "dst.h"
 #include "workers.h"
 
+struct DstReader;
+
 struct DstSlot {
     Job job;
+    DstReader* reader = nullptr;
     std::vector<uint8_t> coded;  // the frame, then DST_PAD zeros
     size_t size = 0;
     int channels = 0;
@@ -31,15 +35,22 @@ struct DstReader {
     bool read_ended = false;     // all frames read, or the one after the last queued failed
     DstError read_error = DST_OK;
     bool failed = false;         // a failure was handed out: nothing more comes
+    // Decoding tables not in use: as many are made as frames are decoded at
+    // once, not one per thread that ever decoded.
+    std::mutex spare_lock;
+    std::vector<DstTables*> spare;
 };
 
 // Frames in flight per worker: one being decoded, two waiting, so that a
 // worker finds the next frame queued while this thread takes the oldest.
+// At most DST_READER_MAX_FRAMES in all, which bounds the memory (frames and
+// tables) at any thread count.
 constexpr int32_t DST_READER_FRAMES_PER_THREAD = 3;
+constexpr int32_t DST_READER_MAX_FRAMES = 16;
 
-// A reader of the DST sound chunk that readDsdHeader left `info` at, with
-// `threads` workers of `pool` (a null pool decodes each frame when it is
-// asked for). The pool must outlive the reader, and a reader used before
+// Makes `reader` read the DST sound chunk that readDsdHeader left `info` at,
+// with `threads` workers of `pool` (a null pool decodes each frame when it
+// is asked for). The pool must outlive the reader, and a reader used before
 // must have been closed.
 void dst_reader_init(DstReader* reader, DsdiffInfo* info, Workers* pool, int32_t threads);
 
@@ -49,5 +60,6 @@ void dst_reader_init(DstReader* reader, DsdiffInfo* info, Workers* pool, int32_t
 // every call after that returns -1 without reading.
 int dst_reader_next(DstReader* reader, const uint8_t** sound);
 
-// Waits for the frames still being decoded; the reader is empty after it.
+// Waits for the frames still being decoded and releases what the reader
+// holds; it is empty after it.
 void dst_reader_close(DstReader* reader);
