@@ -312,6 +312,7 @@ TEST_F(Melt, ThreadCountsGiveTheSameBytes) {
         {r7 + Args{"--rate=11289600", "--seconds=1"}, {"--float", "--rate=176400"}}, {r7 + Args{"--seconds=1"}, {}, DSD_FLAC ? "o.flac" : "o"},
         {{"--channels=6", "--seconds=0.6", "--tone=all:1000:0.5", "--dst=mix"}, {}},
         {{"--channels=5", "--seconds=0.6", "--tone=all:1000:0.5", "--dst", "--dst-corrupt=overrun:30"}, {}, "o", 30 * 588, 251},
+        {{"--channels=3", "--seconds=0.6", "--tone=all:1000:0.5", "--dst", "--frte-count=46"}, {}, "o", 45 * 588, 251},  // one missing
         {r7 + Args{"--format=dsf", "--channels=3", "--bytes=300001"}, {}}, {r7 + Args{"--format=wsd", "--bytes=300008", "--truncate=602063"}, {}}};
     for (const auto& c : rows) {
         ASSERT_TRUE(ts::gen(c.gen + Args{p("s")}));
