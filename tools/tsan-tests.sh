@@ -12,9 +12,10 @@ bash tools/deps.sh test
 jobs=$(nproc 2>/dev/null || echo 2)
 build=build-tsan
 step() {  # step NAME COMMAND...
-  local t=$SECONDS
-  "${@:2}"
+  local t=$SECONDS status=0
+  "${@:2}" || status=$?
   echo "== $1: $((SECONDS - t)) s"
+  return "$status"
 }
 step "thread sanitizer build" bash -c "cmake -S . -B $build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDSD_TSAN=ON >/dev/null && cmake --build $build -j $jobs"
 reports=$PWD/$build/tsan-reports
