@@ -5,12 +5,13 @@
 # the DST frames decoded ahead for the extractors, are all watched. Any
 # report fails the run: the process stops at it with status 66, and the
 # reports, also those of programs whose status a test does not look at, are
-# collected and shown. Installs what is missing first (tools/deps.sh).
+# collected and shown. Installs what is missing first (tools/deps.sh; g++
+# brings the race detector's runtime along).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/deps.sh test
 jobs=$(nproc 2>/dev/null || echo 2)
-build=build-tsan
+build="build-tsan"
 step() {  # step NAME COMMAND...
   local t=$SECONDS status=0
   "${@:2}" || status=$?
