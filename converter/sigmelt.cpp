@@ -340,7 +340,7 @@ void decimate_run(void* arg) {
 // Runs in flight: enough that each worker has the next one at hand while
 // this thread sends out the oldest.
 void prepare_runs(int32_t block_bytes) {
-    const size_t slots = pool == nullptr ? 1 : pool->threads.size() + 2;
+    const size_t slots = pool == nullptr ? 1 : pool->threads.size() + 3;
     const size_t bytes = std::min(RUN_BYTES, RUNS_IN_FLIGHT_BYTES / slots);
     run_blocks = std::max(MIN_RUN_BLOCKS, static_cast<int32_t>(bytes / static_cast<size_t>(block_bytes)));
     runs = std::vector<DecimationRun>(slots);
@@ -447,12 +447,12 @@ void produce_pass(int32_t block_bytes) {
     // away, on a busy machine for a whole time slice.
 }
 
-// The workers' part is over: the DST frames and runs still in flight are
-// waited for (their results dropped) and the threads end.
+// The workers' part is over: the jobs not started are dropped, those
+// running finish, and the threads end; no result is wanted any more.
 void stop_workers() {
-    dst_reader_close(&dst_reader);
-    for (DecimationRun& run : runs) workers_wait(pool, &run.job);
     workers_destroy(&pool);
+    dst_reader.pool = nullptr;
+    dst_reader_close(&dst_reader);
 }
 
 // ---- start-up ------------------------------------------------------------

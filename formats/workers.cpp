@@ -40,7 +40,7 @@ Workers* workers_new(int32_t threads) {
     sigfillset(&all);
     pthread_sigmask(SIG_BLOCK, &all, &before);
     try {
-        for (int32_t i = 0; i < threads; ++i) pool->threads.emplace_back(work, pool);
+        for (int32_t i = 1; i < threads; ++i) pool->threads.emplace_back(work, pool);
     } catch (const std::system_error&) {
         // Fewer threads than asked still do the work, only slower.
     }
@@ -86,7 +86,19 @@ void workers_submit(Workers* pool, Job* job) {
 void workers_wait(Workers* pool, Job* job) {
     if (pool == nullptr) return;
     std::unique_lock<std::mutex> hold(pool->lock);
-    pool->job_done.wait(hold, [job] { return job->done; });
+    while (!job->done) {
+        if (pool->queue.empty()) {
+            pool->job_done.wait(hold);
+            continue;
+        }
+        Job* other = pool->queue.front();
+        pool->queue.pop_front();
+        hold.unlock();
+        other->run(other->arg);
+        hold.lock();
+        other->done = true;
+        pool->job_done.notify_all();
+    }
 }
 
 bool workers_done(Workers* pool, Job* job) {

@@ -34,10 +34,12 @@ struct Workers {
 // The processors this process may run on, 1 to WORKERS_MAX_THREADS.
 int32_t workers_default_count();
 
-// A pool of `threads` workers, with every signal blocked in them (signals
-// are the main thread's to take). Null when threads < 2: the jobs then run
-// at once on the caller's thread, which is the single-threaded program.
-// Null too when not even one thread could be started.
+// A pool for `threads` threads of work: the caller is one of them, as it
+// runs queued jobs while it waits (workers_wait), and threads - 1 workers
+// are started, with every signal blocked in them (signals are the main
+// thread's to take). Null when threads < 2: the jobs then run at once on
+// the caller's thread, which is the single-threaded program. Null too when
+// not even one thread could be started.
 Workers* workers_new(int32_t threads);
 
 // Waits for the jobs that are running, drops those not started and ends the
@@ -47,7 +49,8 @@ void workers_destroy(Workers** pool);
 // Queues the job (or with a null pool runs it now).
 void workers_submit(Workers* pool, Job* job);
 
-// Returns once the job has run (or was dropped by workers_destroy).
+// Returns once the job has run (or was dropped by workers_destroy); runs
+// queued jobs itself meanwhile, so that no core idles while it waits.
 void workers_wait(Workers* pool, Job* job);
 
 // Whether the job has run, without waiting.
