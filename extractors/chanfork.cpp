@@ -38,7 +38,8 @@ std::vector<OutputEntry> entries;
 std::vector<PairOutput> pair_outputs;
 
 // Asked for with --help or -h (status 0), or after a command line of the
-// wrong length.
+// wrong length or a --threads value it does not take; the option's line
+// follows the usage text.
 void usage(const char* prog, int status) {
     std::printf(
         "usage:\t%s SOURCE\n"
@@ -47,6 +48,7 @@ void usage(const char* prog, int status) {
         "\t%s example.dff C002 C005 example.wsd\t# read C002,C005 channel from example.dff and write into "
         "example.wsd file\n",
         prog, prog, prog, prog);
+    std::fputs(THREADS_HELP, stdout);
     std::fflush(stdout);
     std::exit(status);
 }
@@ -168,12 +170,22 @@ void chanfork_reset() {
     dsdiff_info = {};
     entries.clear();
     pair_outputs.clear();
+    copy_threads = 0;
 }
+
+namespace {
+
+// The lengths of the command lines of this program: a file to show, or a
+// source and groups of three.
+bool command_fits(int argc) { return argc == 2 || (argc >= 5 && (argc - 2) % 3 == 0); }
+
+}  // namespace
 
 int main(int argc, char** argv) {
     const char* prog = argc > 0 ? argv[0] : "chanfork";
+    if (!take_threads_option(&argc, argv, command_fits)) usage(prog, CHANFORK_USAGE_STATUS);
     if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) usage(prog, 0);
     if (argc == 2) return show_dsdiff_info(argv[1], SOURCE_REPORTS);
-    if (argc < 5 || (argc - 2) % 3 != 0) usage(prog, CHANFORK_USAGE_STATUS);
+    if (!command_fits(argc)) usage(prog, CHANFORK_USAGE_STATUS);
     return convert_file(argc, argv);
 }

@@ -27,7 +27,8 @@ DsdiffInfo dsdiff_info;
 WsdInfo wsd_infos[PAIRS];
 
 // Asked for with --help or -h (status 0), or after a command line of the
-// wrong length.
+// wrong length or a --threads value it does not take; the option's line
+// follows the usage text.
 void usage(const char* prog, int status) {
     std::printf(
         "usage:\t%s SOURCE\n"
@@ -36,6 +37,7 @@ void usage(const char* prog, int status) {
         "\t%s C000 C001 C002 C003 C004 C005 C006 C007 example.dff\t"
         "# read from example.dff and write into 4 stereo example_?.wsd file\n",
         prog, prog, prog, prog);
+    std::fputs(THREADS_HELP, stdout);
     std::fflush(stdout);
     std::exit(status);
 }
@@ -115,15 +117,25 @@ void chanfork2chx4_reset() {
     for (int& p : channel_positions) p = 0;
     dsdiff_info = {};
     for (WsdInfo& w : wsd_infos) w = {};
+    copy_threads = 0;
 }
+
+namespace {
+
+// The lengths of the command lines of this program: a file to show, or
+// eight identifiers and a source.
+bool command_fits(int argc) { return argc == 2 || argc == IDS + 2; }
+
+}  // namespace
 
 int main(int argc, char** argv) {
     dsdiff_reporting = 1;
     wsd_size_order = WSD_SIZE_BE64;
     const char* prog = argc > 0 ? argv[0] : "chanfork2chx4";
+    if (!take_threads_option(&argc, argv, command_fits)) usage(prog, CHX4_USAGE_STATUS);
     if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) usage(prog, 0);
     if (argc == 2) return show_dsdiff_info(argv[1], SOURCE_REPORTS);
-    if (argc != IDS + 2) usage(prog, CHX4_USAGE_STATUS);
+    if (!command_fits(argc)) usage(prog, CHX4_USAGE_STATUS);
     convert_file(argv);
     return 0;
 }

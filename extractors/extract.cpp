@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "dst.h"
+#include "dstreader.h"
 #include "report.h"
 
 #if defined(__x86_64__)
@@ -239,15 +240,53 @@ CopyResult copy_channel_pairs(FILE* src, uint64_t data_size, int channel_count,
     return COPY_OK;
 }
 
+int32_t copy_threads = 0;
+
+bool take_threads_option(int* argc, char** argv, bool (*fits)(int argc)) {
+    constexpr char OPTION[] = "--threads=";
+    constexpr size_t LEN = sizeof OPTION - 1;
+    if (*argc < 2 || fits(*argc) || std::strncmp(argv[1], OPTION, LEN) != 0) return true;
+    // Digits alone, as sigmelt takes them.
+    int32_t n = 0;
+    const char* p = argv[1] + LEN;
+    for (; *p >= '0' && *p <= '9' && n <= WORKERS_MAX_THREADS; ++p) n = n * 10 + (*p - '0');
+    if (p == argv[1] + LEN || *p != '\0' || n < 1 || n > WORKERS_MAX_THREADS) return false;
+    copy_threads = n;
+    for (int i = 1; i < *argc; ++i) argv[i] = argv[i + 1];  // argv[argc] is the null after the last
+    --*argc;
+    return true;
+}
+
+namespace {
+
+// The pool and the reader of a DST copy: the reader is closed (its frames in
+// flight waited for) and the threads ended on every way out of the copy,
+// before any report ends the process.
+struct DstDecoding {
+    Workers* pool = nullptr;
+    DstReader reader;
+    ~DstDecoding() {
+        dst_reader_close(&reader);
+        workers_destroy(&pool);
+    }
+};
+
+}  // namespace
+
 CopyResult copy_dst_pairs(DsdiffInfo& src, const PairOutput* outputs, int output_count, uint64_t* consumed) {
     const size_t frame_bytes = dst_sound_bytes(src);
     const size_t frames = frame_bytes / src.channel_count;
+    const int32_t threads = copy_threads > 0 ? copy_threads : workers_default_count();
+    DstDecoding dst;
+    dst.pool = workers_new(threads);
+    dst_reader_init(&dst.reader, &src, dst.pool, threads);
     *consumed = 0;
     for (;;) {
-        const int r = dstReadFrame(&src, frame_buffer.data());
+        const uint8_t* sound = nullptr;
+        const int r = dst_reader_next(&dst.reader, &sound);
         if (r != 0) return r > 0 ? COPY_OK : COPY_READ_ERROR;
         for (int k = 0; k < output_count; ++k)
-            if (!write_pairs(outputs[k], frame_buffer.data(), frames, src.channel_count)) return COPY_WRITE_ERROR;
+            if (!write_pairs(outputs[k], sound, frames, src.channel_count)) return COPY_WRITE_ERROR;
         *consumed += frame_bytes;
     }
 }

@@ -10,6 +10,7 @@
 #include "dsdiff.h"
 #include "dsf.h"
 #include "report.h"
+#include "workers.h"
 #include "wsd.h"
 
 // How a program reports a source it cannot open or read as DSDIFF or DSF:
@@ -94,10 +95,29 @@ enum CopyResult {
 CopyResult copy_channel_pairs(FILE* src, uint64_t data_size, int channel_count,
                               const PairOutput* outputs, int output_count, uint64_t* consumed);
 
+// Threads that decode the DST frames of a copy; 0 (the default): as many as
+// the processors this process may use.
+extern int32_t copy_threads;
+
+// The --help line of the option below.
+constexpr const char* THREADS_HELP =
+    "\t--threads=N\tbefore the other arguments: threads decoding DST frames, 1 to 64 (the default: the processors this "
+    "process may use)\n";
+
+// A command line may start with "--threads=N", N from 1 to
+// WORKERS_MAX_THREADS: takes it out of argv (*argc one less) into
+// copy_threads, and returns false for a value it does not take. Only a
+// command line whose length the program does not take (`fits`) is looked
+// at, so one that is the program's as it stands (a source or a file to
+// show named "--threads=2") keeps its meaning.
+bool take_threads_option(int* argc, char** argv, bool (*fits)(int argc));
+
 // The same for the DST sound of `src`, which readDsdHeader left at its
 // first frame: each frame is decoded once, whatever the number of outputs,
-// and `*consumed` counts decoded bytes. A corrupt or missing frame is
-// reported with its index and ends the copy as a read error.
+// on copy_threads threads ahead of the writes, and `*consumed` counts
+// decoded bytes. A corrupt or missing frame is reported with its index and
+// ends the copy as a read error after exactly the frames before it. The
+// threads have ended when it returns.
 CopyResult copy_dst_pairs(DsdiffInfo& src, const PairOutput* outputs, int output_count, uint64_t* consumed);
 
 // The header values of a stereo WSD output made from a source with

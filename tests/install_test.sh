@@ -2,8 +2,8 @@
 # install_test.sh CMAKE BUILD_DIR: `cmake --install` into a fresh prefix puts
 # the three programs in PREFIX/bin and their manual pages in
 # PREFIX/share/man/man1; the installed programs run, and the pages render
-# without warnings, with their sections, and are found by man; sigmelt's
-# page names every option of its --help.
+# without warnings, with their sections, and are found by man; each page
+# names every option of its program's --help.
 set -euo pipefail
 prefix=$(mktemp -d "${TMPDIR:-/tmp}/dsdinstall.XXXXXX")
 trap 'rm -rf "$prefix"' EXIT
@@ -19,6 +19,8 @@ for p in sigmelt chanfork chanfork2chx4; do
   [ "$(MANPATH="$prefix/share/man" man -w "$p")" = "$page" ] || fail "man does not find $p"
 done
 "$prefix/bin/sigmelt" --version | grep -q '^usage:' || fail "sigmelt --version"
-page=$(groff -man -Tutf8 -P-cbou "$prefix/share/man/man1/sigmelt.1")
-for o in $("$prefix/bin/sigmelt" --help | grep -oP '^\t\K--[a-z]+'); do grep -q -- "$o" <<<"$page" || fail "sigmelt.1 lacks $o"; done
+for p in sigmelt chanfork chanfork2chx4; do
+  page=$(groff -man -Tutf8 -P-cbou "$prefix/share/man/man1/$p.1")
+  for o in $("$prefix/bin/$p" --help | grep -oP '^\t\K--[a-z]+'); do grep -q -- "$o" <<<"$page" || fail "$p.1 lacks $o"; done
+done
 echo "installed and checked"
