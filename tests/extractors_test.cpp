@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <random>
+#include "dst.h"
 #include "extract.h"
 #include "support.h"
 #include "wavetone.h"
@@ -155,5 +156,64 @@ TEST(Extractors, DstSourcesGiveTheOutputsOfTheirDecodedSound) {  // every field 
     }
     for (const std::string o : {"x.wsd", "y.dff", "_0.wsd", "_1.wsd", "_2.wsd", "_3.wsd"})
         EXPECT_TRUE(ts::size_of(d + "/a" + o) > 2048 && ts::read_file(d + "/a" + o) == ts::read_file(d + "/p" + o)) << o;
+}
+// DST copies at 1 to 8 threads (chanfork2chx4, the same copy, at 1, 2, 5 and 8): the outputs of the plain file of the frames before
+// the first corrupt or missing one (of all 25, more than 8 threads hold in flight), that frame's report and the copy's, alike at every
+// count; rates, channel counts, every frame form, faults found in decoding and in reading.
+TEST(Extractors, DstCopiesAlikeAtEveryThreadCount) {
+    const struct { int ch, rate; Args more; DstError e = DST_OK; size_t bad = 25; } rows[] = {
+        {6, 2822400, {"--dst=mix"}}, {2, 5644800, {"--dst"}}, {1, 11289600, {"--dst=mix"}}, {4, 2822400, {"--dst=mix", "--dst-corrupt=overrun:0"}, DST_OVERRUN, 0},
+        {3, 5644800, {"--dst=mix", "--dst-corrupt=probability:12", "--dst-corrupt=map:13"}, DST_BAD_PROBABILITY, 12},
+        {2, 2822400, {"--dst=mix", "--dst-corrupt=huge:20"}, DST_CHUNK_OVERFLOW, 20}, {5, 2822400, {"--dst=mix", "--frte-count=27"}, DST_MISSING}};
+    for (const auto& r : rows) {
+        const std::string d = ts::tmpdir();
+        const size_t fb = r.rate / 600;  // bytes of one channel in a frame
+        const Args c = ids_of(r.ch), sound = Args{"--channels=" + std::to_string(r.ch), "--rate=" + std::to_string(r.rate), "--tone=all:1000:0.5",
+                                                  "--random=0:6"} + Args(r.ch == 2, "--ids=C000,C001");  // else C000, C001, ...
+        ASSERT_TRUE(ts::gen(sound + r.more + Args{"--bytes=" + std::to_string(25 * fb), d + "/s.dff"}) &&
+                    ts::gen(sound + Args{"--bytes=" + std::to_string(r.bad * fb), d + "/p.dff"}));
+        char m[160];
+        std::snprintf(m, sizeof m, DST_REPORTS[r.e].text, static_cast<unsigned long long>(r.bad));
+        const std::string read = "read data error at " + std::to_string(r.bad * fb * r.ch) + " bytes offset\n", dst = ts::report("dst", DST_REPORTS[r.e].line, m);
+        std::vector<Bytes> outs[9];
+        for (int t = 0; t <= 8; ++t) {  // 0: the plain file; each count in a folder of its own
+            const std::string o = d + "/" + std::to_string(t), th = "--threads=" + std::to_string(t);
+            ASSERT_TRUE(mkdir(o.c_str(), 0755) == 0 && symlink(t ? "../s.dff" : "../p.dff", (o + "/s.dff").c_str()) == 0);
+            Args cf = {FORK, th, o + "/s.dff", c[r.ch - 1], c[0], o + "/x.wsd", c[r.ch / 2], c[r.ch - 1], o + "/y.dff"}, x4p = {th};
+            for (int k = 0; k < 8; ++k) x4p.push_back(c[(3 * k + 1) % r.ch]);
+            const bool both = t < 3 || t % 3 == 2;
+            if (t == 0) cf.erase(cf.begin() + 1), x4p.erase(x4p.begin());
+            ts::Child run[2] = {ts::start(cf), both ? ts::start(x4(x4p, o + "/s.dff")) : ts::Child{}};
+            for (int k = 0; k < 1 + both; ++k) {
+                const bool cut = t && r.e != DST_OK;
+                expect(ts::finish(run[k]), cut ? k ? 177 : 228 : 0, cut ? dst + ts::report("main", k ? 173 : 227, read) : "");
+            }
+            for (const std::string n : {"x.wsd", "y.dff", "s_0.wsd", "s_1.wsd", "s_2.wsd", "s_3.wsd"}) outs[t].push_back(both || n[0] != 's' ? ts::read_file(o + "/" + n) : outs[0][outs[t].size()]);
+            EXPECT_TRUE(outs[t] == outs[0] && outs[0][0].size() == 2048 + 2 * r.bad * fb) << r.more.back() << ", " << t << " threads";
+        }
+    }
+}
+// chanfork's and chanfork2chx4's --threads=N, before the other arguments (1 to 64, digits alone; else the usage text and status, 'u'):
+// a copy ('c'), help ('h'), a file to show ('s'). A command line that is the program's as it stands keeps its meaning: one argument,
+// or a source named like the option. "@": a copy's other arguments, "#": the same from the source "--threads=2".
+TEST(Extractors, ThreadsOptionBeforeTheOtherArguments) {
+    const std::tuple<Args, char> rows[] = {{{"--threads=0", "@"}, 'u'}, {{"--threads=65", "@"}, 'u'}, {{"--threads=", "@"}, 'u'}, {{"--threads=+2", "@"}, 'u'},
+        {{"--threads=2x", "@"}, 'u'}, {{"--threads=99999999999", "@"}, 'u'}, {{"--threads=064", "@"}, 'c'}, {{"--threads=1", "#"}, 'c'}, {{"#"}, 'c'},
+        {{"--threads=2", "--help"}, 'h'}, {{"--threads=2"}, 's'}, {{"--threads=3", "--threads=2"}, 's'}, {{"--threads=2", "--threads=2", "@"}, 'u'}};
+    for (const std::string& bin : {FORK, X4}) {
+        for (const auto& [a, kind] : rows) {
+            const std::string d = ts::tmpdir();
+            ASSERT_TRUE(ts::gen({"--channels=8", "--bytes=64", d + "/--threads=2"}) && symlink("--threads=2", (d + "/s.dff").c_str()) == 0);
+            Args line = {bin};
+            for (const std::string& x : a)
+                line = x == "@" || x == "#" ? line + (bin == X4 ? ids_of(8) + Args{x == "@" ? "s.dff" : "--threads=2"} : Args{x == "@" ? "s.dff" : "--threads=2", "C000", "C007", "o.dff"})
+                                            : line + Args{x};
+            const ts::Result r = ts::run(line, {d});
+            const int status = kind != 'u' ? 0 : bin == X4 ? 213 : 278 & 0xFF;
+            EXPECT_TRUE(r.status == status && r.err.empty() && ts::list_dir(d).size() == (kind != 'c' ? 2u : bin == X4 ? 6u : 3u) &&
+                        (kind == 'c' ? r.out.empty() : kind == 's' ? r.out.starts_with("sampling frequency:\t2822400") : r.out.ends_with(THREADS_HELP)))
+                << bin << " " << a[0] << ": " << r.status << r.err;
+        }
+    }
 }
 }  // namespace

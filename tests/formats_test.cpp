@@ -4,6 +4,7 @@
 #include "dsdiff.h"
 #include "dsf.h"
 #include "dst.h"
+#include "dstreader.h"
 #include "readwrite.h"
 #include "tags.h"
 #include "support.h"
@@ -281,6 +282,40 @@ TEST(DstFrames, GeneratorFilesDecodeToThePlainSound) {
         EXPECT_EQ(GetCapturedStderr(), result > 0 ? "" : ts::report("dst", 23, "frame 15: frame missing: the DST chunk or the file ends before FRTE's count\n"));
         EXPECT_TRUE(result == r.result && a.frames_read == 15 && std::fread(want.data(), 1, 1, p.file) == 0) << r.rate << " " << r.ch;
         std::fclose(a.file), std::fclose(p.file);
+    }
+}
+// The DST reader on pools of 1 to 4 threads (frames in flight: 3 a thread, 15 frames) hands out what dstReadFrame decodes, frame by
+// frame in file order, and ends as it ends: after the frames before the first corrupt or missing one (a decoding or a reading fault),
+// with the same report of the same index; a call after that reads nothing. A reader closed with frames in flight leaves the pool usable.
+TEST(DstFrames, ReaderHandsOutTheFramesOfDstReadFrameOnEveryPool) {
+    const std::string d = ts::tmpdir();
+    const std::tuple<Args, std::string> rows[] = {{{"--channels=3", "--rate=5644800"}, ""}, {{"--dst-corrupt=coefficient:11", "--dst-corrupt=reserved:12"}, "frame 11:"},
+        {{"--frte-count=20", "--channels=4"}, "frame 15:"}, {{"--dst-corrupt=huge:13", "--channels=5"}, "frame 13:"}, {{"--dst-corrupt=cut:0"}, "frame 0:"}};
+    for (const auto& [more, bad] : rows) {
+        ASSERT_TRUE(ts::gen(more + Args{"--dst=mix", "--seconds=0.2", "--tone=all:1000:0.5", "--random=1:3", d + "/a.dff"}));
+        const auto take = [&](int threads) {  // the frames, the result, what was said; threads 0: dstReadFrame
+            DsdiffInfo a{}, b{};
+            a.file = std::fopen((d + "/a.dff").c_str(), "rb"), b.file = std::fopen((d + "/a.dff").c_str(), "rb");
+            EXPECT_TRUE(readDsdHeader(&a) == 0 && readDsdHeader(&b) == 0);
+            Workers* pool = workers_new(threads);
+            DstReader early, reader;
+            const uint8_t* frame = nullptr;
+            CaptureStderr(), dst_reader_init(&early, &b, pool, threads), dst_reader_next(&early, &frame), dst_reader_close(&early), GetCapturedStderr();
+            dst_reader_init(&reader, &a, pool, threads);
+            std::string got;
+            Bytes sound(dst_sound_bytes(a));
+            int result = 0;
+            CaptureStderr();
+            while ((result = threads ? dst_reader_next(&reader, &frame) : dstReadFrame(&a, (frame = sound.data(), sound.data()))) == 0)
+                got.append(reinterpret_cast<const char*>(frame), sound.size());
+            const int again = threads ? dst_reader_next(&reader, &frame) : result;
+            got += GetCapturedStderr() + " " + std::to_string(result) + " " + std::to_string(again);
+            dst_reader_close(&reader), workers_destroy(&pool), std::fclose(a.file), std::fclose(b.file);
+            return got;
+        };
+        const std::string want = take(0);
+        EXPECT_TRUE(want.ends_with(bad.empty() ? " 1 1" : " -1 -1") && (bad.empty() ? want.find("ERROR") == std::string::npos : want.find("\nERROR dst ") + 14 == want.find(bad))) << want.substr(want.size() - 99);
+        for (int t = 1; t <= 4; ++t) EXPECT_TRUE(take(t) == want) << more[0] << ", " << t << " threads";
     }
 }
 }  // namespace
