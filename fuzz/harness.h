@@ -71,6 +71,13 @@ inline lay::Bytes read(const std::string& p) {
     return ::fclose(f), b;
 }
 
+// Threads of this process now.
+inline size_t thread_count() {
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator("/proc/self/task")) ++n;
+    return n;
+}
+
 // Runs a program's main as the process would and returns its status,
 // whether it returned or called exit(); what it left open is closed, the
 // signal handlers put back, and what it printed handed to `out`.
@@ -81,12 +88,17 @@ inline int run(int (*program_main)(int, char**), std::vector<std::string> args, 
     constexpr int signals[3] = {SIGINT, SIGTERM, SIGHUP};
     struct sigaction old[3];
     for (int i = 0; i < 3; ++i) sigaction(signals[i], nullptr, &old[i]);
+    const size_t threads = thread_count();
     int status;
     try {
         status = program_main(static_cast<int>(args.size()), argv.data());
     } catch (const ProgramExit& e) {
         status = e.status;
     }
+    // Every thread it started has ended, whichever way it ended: a joined
+    // thread leaves the list a moment after its join.
+    for (int wait = 0; thread_count() > threads; usleep(1000))
+        if (++wait == 200) fail("%s left threads running", args[0].c_str());
     for (int i = 0; i < 3; ++i) sigaction(signals[i], &old[i], nullptr);
     for (FILE* f : open_files) ::fclose(f);
     open_files.clear();
