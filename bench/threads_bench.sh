@@ -7,10 +7,8 @@
 #      1.8 times faster with 2;
 #   c. peak resident memory at 1, 2, 4, 8, 16 and 64 threads on those two
 #      files and on a 10-channel 11.2896 MHz one; target: under 32 MiB;
-#   d. the CPU time of each thread of one run at 2 threads: the workers'
-#      share is the parallel part, the main thread's (reading, the DST
-#      frames' bytes, samples into the ring buffer) and the writer's the
-#      serial one, and Amdahl's law gives the time on 8 cores.
+#   d. Amdahl's law fitted to the times at 1 and 2 threads: the serial and
+#      parallel parts of a run, and its time on 8 cores.
 # Runs alternate and the figures are medians of wall times (the machine is
 # shared and noisy).
 #
@@ -110,59 +108,19 @@ for name in stereo dst6 ten-11M; do
   echo
 done
 
-# thread_cpu FILE: runs sigmelt --threads=2 on FILE, polling the CPU time
-# of each of its threads (ns, /proc/PID/task/TID/schedstat) until it ends;
-# prints "main writer workers". The writer is the first thread started
-# after the main one (lowest other id); the rest are the workers. A thread's
-# time after the last poll (2 ms apart) is not counted. No process is
-# started for the polls (read and its timeout are the shell's own), so the
-# poller takes little from the run.
-thread_cpu() {
-  local pid t v tid
-  local -A cpu=()
-  exec {idle}<> <(:)
-  "$sigmelt" --threads=2 "$1" "$data/out.wav" >/dev/null &
-  pid=$!
-  while kill -0 "$pid" 2>/dev/null; do
-    for t in /proc/"$pid"/task/*; do
-      read -r v _ 2>/dev/null < "$t/schedstat" || continue
-      cpu[${t##*/}]=$v
-    done
-    read -r -t 0.002 -u "$idle" _ || true
-  done
-  wait "$pid"
-  exec {idle}<&-
-  local main=${cpu[$pid]:-0} writer=0 workers=0 first=1
-  for tid in $(printf '%s\n' "${!cpu[@]}" | sort -n); do
-    [ "$tid" = "$pid" ] && continue
-    if ((first)); then writer=${cpu[$tid]}; first=0; else workers=$((workers + cpu[$tid])); fi
-  done
-  echo "$main $writer $workers"
-}
-
-echo "== d. CPU time per thread at --threads=2 (median of $runs runs) and an estimate for 8 cores"
-printf '  %-8s %8s %9s %10s %6s %10s %10s %11s\n' file main_ms writer_ms workers_ms p 1-core_s 8-core_s speedup
+echo "== d. an estimate for 8 cores from the medians at 1 and 2 threads (a, b)"
+# The thread that waits runs queued jobs itself, so the threads' CPU times
+# do not split into serial and parallel work; the wall times do. Amdahl's
+# law, t(N) = serial + parallel / N, fitted to t(1) and t(2): parallel =
+# 2 (t(1) - t(2)), serial = t(1) - parallel.
+printf '  %-8s %8s %8s %9s %11s %8s %10s\n' file t1_s t2_s serial_s parallel_s t8_s speedup
 for name in stereo dst6; do
-  : > "$data/d.log"
-  for ((i = 0; i < runs; i++)); do thread_cpu "$data/$name.dff" >> "$data/d.log"; done
-  m=$(cut -d' ' -f1 "$data/d.log" | median)
-  w=$(cut -d' ' -f2 "$data/d.log" | median)
-  k=$(cut -d' ' -f3 "$data/d.log" | median)
-  extra=""
-  [ "$name" = stereo ] && extra=$ff
-  awk -v n="$name" -v m="$m" -v w="$w" -v k="$k" -v ff="$extra" 'BEGIN {
-    s = (m + w) / 1e9; par = k / 1e9; p = par / (s + par); t8 = s + par / 8
-    printf "  %-8s %8.1f %9.1f %10.1f %6.3f %10.3f %10.3f %10.2fx", n, m / 1e6, w / 1e6, k / 1e6, p, s + par, t8, (s + par) / t8
+  if [ $name = stereo ]; then t1=$(col a-1 1) t2=$(col a-2 1); else t1=$(col b-1 1) t2=$(col b-2 1); fi
+  awk -v n=$name -v t1="$t1" -v t2="$t2" -v ff="$([ $name = stereo ] && echo "$ff")" 'BEGIN {
+    par = 2 * (t1 - t2); if (par < 0) par = 0; ser = t1 - par; t8 = ser + par / 8
+    printf "  %-8s %8.3f %8.3f %9.3f %11.3f %8.3f %9.2fx", n, t1, t2, ser, par, t8, t1 / t8
     if (ff != "") printf "  (ffmpeg / sigmelt on 8 cores: %.1f)", ff / t8
     printf "\n" }'
 done
+echo "  It leaves out the memory bandwidth and the disk, which do not grow with the cores."
 rm -f "$data/out.wav" "$data/ff.wav"
-cat <<TEXT
-  p: the workers' share of the CPU time (the decimation of the runs, with
-  their 32-block replays, and the DST frames). Amdahl's law: on N cores the
-  run takes serial + parallel / N, with serial = main + writer (an upper
-  bound: these two run beside each other and beside the workers) and
-  parallel = the workers' time; 1-core_s is the sum, 8-core_s the time at
-  N = 8, speedup their ratio. It leaves out the memory bandwidth and the
-  disk, which do not grow with the cores.
-TEXT
