@@ -343,6 +343,11 @@ void prepare_runs(int32_t block_bytes) {
     const size_t slots = pool == nullptr ? 1 : pool->threads.size() + 3;
     const size_t bytes = std::min(RUN_BYTES, RUNS_IN_FLIGHT_BYTES / slots);
     run_blocks = std::max(MIN_RUN_BLOCKS, static_cast<int32_t>(bytes / static_cast<size_t>(block_bytes)));
+    // No larger than the sound the header declares, so that a short file
+    // does not fill megabytes of buffers; a file holding more than that (a
+    // WSD file is read to its end) only takes more runs.
+    const uint64_t declared = byte_len / static_cast<uint64_t>(block_bytes) + 1;
+    run_blocks = static_cast<int32_t>(std::min<uint64_t>(run_blocks, std::max<uint64_t>(MIN_RUN_BLOCKS, declared)));
     runs = std::vector<DecimationRun>(slots);
     const size_t blocks = static_cast<size_t>(DELTASIGMA_WINDOW_BLOCKS + run_blocks);
     for (DecimationRun& run : runs) {

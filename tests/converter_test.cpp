@@ -331,4 +331,10 @@ TEST_F(Melt, ThreadCountsGiveTheSameBytes) {
             }
         }
     }
+    // Runs are no larger than the sound the header declares: a WSD header declaring 128 blocks, over 3750, makes 30 runs of the
+    // sound that one run takes with the whole size declared.
+    for (const std::string size : {"--wsd-file-size=4096", "--wsd-channels=2"})
+        ASSERT_TRUE(ts::gen({"--format=wsd", "--random=all:9", "--bytes=30000", size, p(size.substr(6, 4))}) &&
+                    melt({"--threads=3", size.substr(6, 4), size.substr(6, 4) + ".wav"}).status == 0);
+    EXPECT_TRUE(ts::read_file(p("file.wav")) == ts::read_file(p("chan.wav")));
 }
