@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets (clang, libFuzzer, ASan + UBSan) in build-fuzz,
 # replays the regression inputs fuzz/regressions/<target>/, then runs each
-# target for FUZZ_SECONDS (default 10) over seeds the generator makes: every
+# target for FUZZ_SECONDS (default 8) over seeds the generator makes: every
 # rate and channel count, and each malformed shape it knows. Non-zero on any
 # finding; what was found is left in build-fuzz/findings/<target>/.
 set -euo pipefail
@@ -52,7 +52,7 @@ for t in dsdiff_reader wsd_reader dsf_reader dst_frames sigmelt chanfork chanfor
   regressions=(fuzz/regressions/$t/*)
   [ ${#regressions[@]} -gt 0 ] && { $b/fuzz_$t "${opts[@]}" "${regressions[@]}" >$b/findings/$t.log 2>&1 || { tail -20 $b/findings/$t.log; status=1; continue; }; }
   # The programs' own reports on stderr are closed: they would drown the fuzzer's lines.
-  if $b/fuzz_$t "${opts[@]}" -max_total_time="${FUZZ_SECONDS:-10}" -close_fd_mask=2 -print_final_stats=1 \
+  if $b/fuzz_$t "${opts[@]}" -max_total_time="${FUZZ_SECONDS:-8}" -close_fd_mask=2 -print_final_stats=1 \
       $b/corpus/$t >$b/findings/$t.log 2>&1; then
     echo "fuzz $t: $(sed -n 's/^stat::number_of_executed_units: *//p' $b/findings/$t.log) runs, ${#regressions[@]} regressions, nothing found"
   else
