@@ -16,18 +16,23 @@ int32_t workers_default_count() {
 
 namespace {
 
+// Takes the oldest queued job and runs it without the lock.
+void run_first(Workers* pool, std::unique_lock<std::mutex>& hold) {
+    Job* job = pool->queue.front();
+    pool->queue.pop_front();
+    hold.unlock();
+    job->run(job->arg);
+    hold.lock();
+    job->done = true;
+    pool->job_done.notify_all();
+}
+
 void work(Workers* pool) {
     std::unique_lock<std::mutex> hold(pool->lock);
     for (;;) {
         pool->work_ready.wait(hold, [pool] { return pool->stopping || !pool->queue.empty(); });
         if (pool->stopping) return;
-        Job* job = pool->queue.front();
-        pool->queue.pop_front();
-        hold.unlock();
-        job->run(job->arg);
-        hold.lock();
-        job->done = true;
-        pool->job_done.notify_all();
+        run_first(pool, hold);
     }
 }
 
@@ -87,17 +92,8 @@ void workers_wait(Workers* pool, Job* job) {
     if (pool == nullptr) return;
     std::unique_lock<std::mutex> hold(pool->lock);
     while (!job->done) {
-        if (pool->queue.empty()) {
-            pool->job_done.wait(hold);
-            continue;
-        }
-        Job* other = pool->queue.front();
-        pool->queue.pop_front();
-        hold.unlock();
-        other->run(other->arg);
-        hold.lock();
-        other->done = true;
-        pool->job_done.notify_all();
+        if (pool->queue.empty()) pool->job_done.wait(hold);
+        else run_first(pool, hold);
     }
 }
 
