@@ -96,9 +96,3 @@ void workers_wait(Workers* pool, Job* job) {
         else run_first(pool, hold);
     }
 }
-
-bool workers_done(Workers* pool, Job* job) {
-    if (pool == nullptr) return true;
-    std::lock_guard<std::mutex> hold(pool->lock);
-    return job->done;
-}

@@ -52,6 +52,3 @@ void workers_submit(Workers* pool, Job* job);
 // Returns once the job has run (or was dropped by workers_destroy); runs
 // queued jobs itself meanwhile, so that no core idles while it waits.
 void workers_wait(Workers* pool, Job* job);
-
-// Whether the job has run, without waiting.
-bool workers_done(Workers* pool, Job* job);
